@@ -1,0 +1,95 @@
+#pragma once
+// The wire records exchanged between senders and clients. Every packet is one fixed-size
+// block in one send; text fields are fixed runs of UTF-16LE code units, zero-padded, cut
+// when too long, with no terminator when full.
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <ctime>
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+inline constexpr std::size_t kMessagePacketSize = 1297;  // 0x511
+inline constexpr std::size_t kReportPacketSize = 353;    // 0x161
+
+// Field widths in UTF-16 code units.
+inline constexpr std::size_t kLanguageWidth = 2;
+inline constexpr std::size_t kServerNameWidth = 64;
+inline constexpr std::size_t kMsgRootIdWidth = 10;
+inline constexpr std::size_t kMsgGuidWidth = 72;
+inline constexpr std::size_t kMsgTextWidth = 500;
+inline constexpr std::size_t kClientAddrWidth = 15;
+inline constexpr std::size_t kClientNameWidth = 15;
+inline constexpr std::size_t kClientFqdnWidth = 64;
+
+// Byte offsets of the fields.
+inline constexpr std::size_t kOffLanguage = 0;
+inline constexpr std::size_t kOffServerName = 4;
+inline constexpr std::size_t kOffMsgRootId = 132;
+inline constexpr std::size_t kOffMsgGuid = 152;
+inline constexpr std::size_t kOffMsgText = 296;
+inline constexpr std::size_t kOffSystemMessage = 1296;
+
+inline constexpr std::size_t kOffClientAddr = 0;
+inline constexpr std::size_t kOffClientName = 30;
+inline constexpr std::size_t kOffClientFqdn = 60;
+inline constexpr std::size_t kOffReportRootId = 188;
+inline constexpr std::size_t kOffReportGuid = 208;
+inline constexpr std::size_t kOffReportMask = 352;
+
+// SystemMessage bits.
+inline constexpr std::uint8_t kSysReportsWanted = 1;
+inline constexpr std::uint8_t M_SYS_CLIENT_DISCOVER = 2;
+inline constexpr std::uint8_t M_SYS_CLIENT_CHECK = 4;
+
+// ReportMask kinds.
+inline constexpr std::uint8_t M_REP_DELIVERED = 1;
+inline constexpr std::uint8_t M_REP_CONFIRMED = 2;
+inline constexpr std::uint8_t M_REP_IAMHERE = 8;
+inline constexpr std::uint8_t M_REP_ACTIVE = 9;
+
+inline constexpr std::uint16_t kDefaultClientPort = 47127;
+inline constexpr std::uint16_t kDefaultServerPort = 47128;
+
+// Connection modes as the programs number them.
+enum class Transport : int { Tcp = 1, Udp = 2 };
+
+// Writes `value` into the field of `width` units at `out` (width*2 bytes).
+void writeTextField(std::uint8_t* out, std::size_t width, std::u16string_view value);
+// Reads the field: units up to the first zero unit, or all `width` units.
+std::u16string readTextField(const std::uint8_t* in, std::size_t width);
+
+struct MessagePacket {
+    std::u16string language;
+    std::u16string serverName;
+    std::u16string msgRootId;
+    std::u16string msgGuid;
+    std::u16string msgText;
+    std::uint8_t systemMessage = 0;
+
+    std::array<std::uint8_t, kMessagePacketSize> serialize() const;
+    // A shorter buffer reads as if padded with zero bytes; extra bytes are ignored.
+    static MessagePacket parse(std::span<const std::uint8_t> bytes);
+};
+
+struct ReportPacket {
+    std::u16string clientAddr;
+    std::u16string clientName;
+    std::u16string clientFqdn;
+    std::u16string msgRootId;
+    std::u16string msgGuid;
+    std::uint8_t reportMask = 0;
+
+    std::array<std::uint8_t, kReportPacketSize> serialize() const;
+    static ReportPacket parse(std::span<const std::uint8_t> bytes);
+};
+
+// The identifier of one send action: local wall-clock seconds since 1970 (counted as if
+// UTC) minus 1376357000, in decimal.
+std::u16string makeMsgRootId(std::time_t now);
+std::u16string makeMsgRootId();
+
+}  // namespace tw

@@ -1,0 +1,30 @@
+#!/usr/bin/env bash
+# Installs every Debian 12 package that building, running and testing Tellwick needs.
+# Idempotent: when everything is present it installs nothing and prints nothing.
+set -euo pipefail
+
+PACKAGES=(
+  build-essential cmake pkg-config git
+  qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
+  libpcre2-dev libexpat1-dev libasio-dev
+  googletest libgtest-dev libgmock-dev libbenchmark-dev
+  xvfb xauth xdotool x11-utils imagemagick
+  fonts-liberation fonts-dejavu-core
+  iproute2 nftables iptables
+  dpkg-dev file man-db
+)
+
+missing=()
+for p in "${PACKAGES[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+    missing+=("$p")
+  fi
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO="sudo"
+export DEBIAN_FRONTEND=noninteractive
+echo "Installing: ${missing[*]}"
+$SUDO apt-get -qq -o DPkg::Lock::Timeout=600 update >/dev/null
+$SUDO apt-get -qq -y -o DPkg::Lock::Timeout=600 install --no-install-recommends "${missing[@]}" >/dev/null

@@ -1,0 +1,5 @@
+#include <cstdio>
+int main() {
+    std::puts("tellwick_server: not built yet");
+    return 0;
+}

@@ -1,0 +1,187 @@
+#include "tests/support/support.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+#include <stdexcept>
+
+extern char** environ;
+
+namespace tw::test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "tellwick-test-XXXXXX").string();
+    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
+    path_ = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+}
+
+std::string readFile(const std::filesystem::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+void writeFile(const std::filesystem::path& p, const std::string& bytes) {
+    std::ofstream out(p, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+std::filesystem::path binPath(const std::string& program) {
+    const char* dir = std::getenv("TELLWICK_BIN_DIR");
+    return std::filesystem::path(dir ? dir : "build/bin") / program;
+}
+
+Process::Process(const std::filesystem::path& program, Options options) {
+    outFile_ = dir_ / "stdout";
+    errFile_ = dir_ / "stderr";
+    std::map<std::string, std::string> env;
+    for (char** e = environ; *e; ++e) {
+        std::string kv = *e;
+        const auto eq = kv.find('=');
+        if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
+    }
+    for (const auto& k : options.unsetEnv) env.erase(k);
+    for (const auto& [k, v] : options.env) env[k] = v;
+
+    std::vector<std::string> envStrings;
+    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
+    std::vector<std::string> argStrings{program.string()};
+    for (const auto& a : options.args) argStrings.push_back(a);
+
+    pid_ = fork();
+    if (pid_ < 0) throw std::runtime_error("fork failed");
+    if (pid_ == 0) {
+        std::vector<char*> argv, envp;
+        for (auto& s : argStrings) argv.push_back(s.data());
+        argv.push_back(nullptr);
+        for (auto& s : envStrings) envp.push_back(s.data());
+        envp.push_back(nullptr);
+        const int out = ::open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = ::open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int in = ::open("/dev/null", O_RDONLY);
+        dup2(in, 0);
+        dup2(out, 1);
+        dup2(err, 2);
+        setpgid(0, 0);
+        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
+        execve(argv[0], argv.data(), envp.data());
+        _exit(127);
+    }
+}
+
+Process::~Process() {
+    if (running()) {
+        kill(pid_, SIGKILL);
+        wait(std::chrono::seconds(5));
+    }
+}
+
+bool Process::running() {
+    if (status_) return false;
+    int st = 0;
+    const pid_t r = waitpid(pid_, &st, WNOHANG);
+    if (r == pid_) {
+        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return false;
+    }
+    return r == 0;
+}
+
+std::optional<int> Process::wait(std::chrono::milliseconds timeout) {
+    waitFor([&] { return !running(); }, timeout);
+    return status_;
+}
+
+void Process::signal(int sig) {
+    if (running()) kill(pid_, sig);
+}
+
+std::string Process::out() const { return readFile(outFile_); }
+std::string Process::err() const { return readFile(errFile_); }
+
+RunResult run(const std::filesystem::path& program, Process::Options options,
+              std::chrono::milliseconds timeout) {
+    Process p(program, std::move(options));
+    RunResult r;
+    const auto code = p.wait(timeout);
+    r.code = code ? *code : -1000;
+    r.out = p.out();
+    r.err = p.err();
+    return r;
+}
+
+int freePort() {
+    static std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        const int port = 20000 + static_cast<int>(rng() % 30000);
+        net::UdpListener u;
+        net::TcpListener t;
+        if (u.open(port) && t.open(port)) return port;
+    }
+    throw std::runtime_error("no free port");
+}
+
+TestPeer::TestPeer(int port, std::size_t maxBytes) : port_(port ? port : freePort()), maxBytes_(maxBytes) {
+    if (!udp_.open(port_) || !tcp_.open(port_)) throw std::runtime_error("test peer cannot listen");
+    thread_ = std::thread([this] {
+        for (;;) {
+            {
+                std::lock_guard lock(mutex_);
+                if (stop_) return;
+            }
+            bool any = false;
+            while (auto r = udp_.poll(maxBytes_)) {
+                std::lock_guard lock(mutex_);
+                got_.push_back(std::move(*r));
+                any = true;
+            }
+            while (auto r = tcp_.poll(maxBytes_)) {
+                std::lock_guard lock(mutex_);
+                got_.push_back(std::move(*r));
+                any = true;
+            }
+            if (!any) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+    });
+}
+
+TestPeer::~TestPeer() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    thread_.join();
+}
+
+std::vector<net::Received> TestPeer::received() const {
+    std::lock_guard lock(mutex_);
+    return got_;
+}
+
+std::size_t TestPeer::count() const {
+    std::lock_guard lock(mutex_);
+    return got_.size();
+}
+
+bool TestPeer::waitForCount(std::size_t n, std::chrono::milliseconds timeout) {
+    return waitFor([&] { return count() >= n; }, timeout);
+}
+
+void TestPeer::clear() {
+    std::lock_guard lock(mutex_);
+    got_.clear();
+}
+
+}  // namespace tw::test
