@@ -147,7 +147,7 @@ TEST(ClientsDatabase, failureMessages) {
         {"EN", doc("<group name=\"a\">\n"),
          en + std::string(" mismatched tag\nLine 4, position 2")},
         {"RU", "<root config=\"3.1\"><key name=\"a\">&bad;</key></root>",
-         ru + std::string(" undefined entity\nСтрока 1, позиция 34")},
+         ru + std::string(" undefined entity\nСтрока 1, позиция 33")},
         {"EN", "", en + std::string(" no element found\nLine 1, position 0")},
         {"EN", doc("<list name=\"L\">10.0.0.1-10.0.0.300</list>\n"),
          en + std::string("\r\nKey: 10.0.0.1-10.0.0.300\r\nSubstring: 10.0.0.300")},
