@@ -47,7 +47,7 @@ bool writeAllAndSync(const fs::path& tmp, std::string_view bytes, const fs::path
     if (fd < 0) return false;
     bool ok = true;
     // Keep the permissions of the file being replaced.
-    struct stat st{};
+    struct stat st {};
     if (::stat(target.c_str(), &st) == 0) (void)::fchmod(fd, st.st_mode & 07777);
     const char* p = bytes.data();
     std::size_t left = bytes.size();

@@ -164,8 +164,8 @@ void PrefsFile::setString(std::string_view group, std::string_view key, std::str
         groups_.push_back(Group{std::string(group), "[" + std::string(group) + "]", {}});
         g = &groups_.back();
     }
-    Line line{std::string(key) + " = " + std::string(value), std::string(key),
-              std::string(value), true};
+    Line line{std::string(key) + " = " + std::string(value), std::string(key), std::string(value),
+              true};
     std::size_t afterLastEntry = 0;
     for (std::size_t i = 0; i < g->lines.size(); ++i) {
         if (!g->lines[i].isEntry) continue;
@@ -186,7 +186,8 @@ void PrefsFile::setInt(std::string_view group, std::string_view key, std::int64_
 bool PrefsFile::removeKey(std::string_view group, std::string_view key) {
     Group* g = findGroup(group);
     if (!g) return false;
-    const auto n = std::erase_if(g->lines, [&](const Line& l) { return l.isEntry && l.key == key; });
+    const auto n =
+        std::erase_if(g->lines, [&](const Line& l) { return l.isEntry && l.key == key; });
     return n > 0;
 }
 

@@ -25,7 +25,7 @@ struct Entry {
 };
 
 struct WriteStyle {
-    bool byteOrderMark = true;       // the file begins with EF BB BF
+    bool byteOrderMark = true;        // the file begins with EF BB BF
     bool blankLineAfterMark = false;  // one empty line between the mark and the first group
 };
 
@@ -58,8 +58,7 @@ public:
     std::string getString(std::string_view group, std::string_view key,
                           std::string_view fallback) const;
     // A missing key gives `fallback`; a present one is read by parseInt.
-    std::int64_t getInt(std::string_view group, std::string_view key,
-                        std::int64_t fallback) const;
+    std::int64_t getInt(std::string_view group, std::string_view key, std::int64_t fallback) const;
 
     // Changes the first entry `key` of the first group `group` in place; a missing key goes
     // after the group's last entry, a missing group to the end of the file.

@@ -36,12 +36,14 @@ public:
 
 int main() {
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("tellwick-bench-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tellwick-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const fs::path file = dir / "clients.xml";
     const auto writeList = [&](const char* range) {
         std::ofstream(file) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n"
-                               "    <list name=\"Net\">" << range << "</list>\n</root>\n";
+                               "    <list name=\"Net\">"
+                            << range << "</list>\n</root>\n";
     };
     writeList("10.0.0.1-10.1.1.254");
 

@@ -4,8 +4,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <system_error>
 
@@ -77,12 +77,17 @@ public:
         open_.pop_back();
         if (stopped()) return;
         switch (kind) {
-            case Kind::Group: folders_.pop_back(); break;
+            case Kind::Group:
+                folders_.pop_back();
+                break;
             case Kind::Key:
                 addRecord(QString::fromUtf8(text_).toUpper(), caption_, 0);
                 break;
-            case Kind::List: expandList(); break;
-            default: break;
+            case Kind::List:
+                expandList();
+                break;
+            default:
+                break;
         }
     }
 
@@ -138,7 +143,8 @@ private:
     void fail(const QString& piece, const QString& part = QString()) {
         QString m = t_[Text::ClientsParseError] + QStringLiteral("\r\n") + t_[Text::KeyLabel] +
                     QStringLiteral(": ") + piece;
-        if (!part.isNull()) m += QStringLiteral("\r\n") + t_[Text::SubstringLabel] + QStringLiteral(": ") + part;
+        if (!part.isNull())
+            m += QStringLiteral("\r\n") + t_[Text::SubstringLabel] + QStringLiteral(": ") + part;
         entryError_ = m;
     }
 
@@ -159,21 +165,27 @@ private:
 
     bool addPiece(std::string_view piece, std::int32_t listIndex, std::int32_t lvl,
                   std::vector<std::string>& generated) {
-        const QString pieceText = QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size()));
+        const QString pieceText =
+            QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size()));
         if (addr::isRangeItem(piece)) {
             const std::size_t dash = piece.find('-');
             const std::string_view start = piece.substr(0, dash), end = piece.substr(dash + 1);
             generated.clear();
             switch (addr::expandRange(start, end, generated, kMaxRangeAddresses)) {
-                case addr::RangeResult::Ok: break;
+                case addr::RangeResult::Ok:
+                    break;
                 case addr::RangeResult::BadStart:
-                    fail(pieceText, QString::fromUtf8(start.data(), static_cast<qsizetype>(start.size())));
+                    fail(pieceText,
+                         QString::fromUtf8(start.data(), static_cast<qsizetype>(start.size())));
                     return false;
                 case addr::RangeResult::BadEnd:
-                    fail(pieceText, QString::fromUtf8(end.data(), static_cast<qsizetype>(end.size())));
+                    fail(pieceText,
+                         QString::fromUtf8(end.data(), static_cast<qsizetype>(end.size())));
                     return false;
                 case addr::RangeResult::Unreachable:
-                case addr::RangeResult::TooLarge: fail(pieceText); return false;
+                case addr::RangeResult::TooLarge:
+                    fail(pieceText);
+                    return false;
             }
             list_.reserve(list_.size() + generated.size());
             for (const std::string& a : generated)
@@ -228,6 +240,7 @@ LoadResult LoadClientsDatabase(const fs::path& file, ClientsList& list, TreeSink
 
     Loader loader(list, t);
     XML_Parser parser = XML_ParserCreate(nullptr);
+    if (!parser) return LoadResult{LoadResult::Status::Failed, t[Text::CantCreateClientsFile]};
     XML_SetUserData(parser, &loader);
     XML_SetElementHandler(parser, onStart, onEnd);
     XML_SetCharacterDataHandler(parser, onText);
@@ -244,9 +257,8 @@ LoadResult LoadClientsDatabase(const fs::path& file, ClientsList& list, TreeSink
     if (status == XML_STATUS_ERROR) {
         message = t[Text::ClientsParseError] + u' ' +
                   QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser))) + u'\n' +
-                  t[Text::LineLabel] + u' ' +
-                  QString::number(XML_GetCurrentLineNumber(parser)) + QStringLiteral(", ") +
-                  t[Text::PositionLabel] + u' ' +
+                  t[Text::LineLabel] + u' ' + QString::number(XML_GetCurrentLineNumber(parser)) +
+                  QStringLiteral(", ") + t[Text::PositionLabel] + u' ' +
                   QString::number(XML_GetCurrentColumnNumber(parser));
     } else if (loader.versionTooOld()) {
         message = t[Text::ClientsVersionTooOld];
@@ -323,8 +335,9 @@ ChildIndex::ChildIndex(const ClientsList& list) : first_(list.size() + 1, 0) {
     std::vector<std::int32_t> fill(first_.begin(), first_.end() - 1);
     for (std::size_t i = 0; i < list.size(); ++i) {
         const std::int32_t p = list[i].parentIndex;
-        if (p >= 0) items_[static_cast<std::size_t>(fill[static_cast<std::size_t>(p)]++)] =
-            static_cast<std::int32_t>(i);
+        if (p >= 0)
+            items_[static_cast<std::size_t>(fill[static_cast<std::size_t>(p)]++)] =
+                static_cast<std::int32_t>(i);
     }
 }
 

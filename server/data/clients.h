@@ -21,16 +21,16 @@ inline constexpr char16_t kRootRecordName[] = u"MSG_Broadcast";
 // One item of the client tree. Record n of the clients list and tree item n describe the
 // same item.
 struct ClientRecord {
-    QString address;                // IPv4 text or computer name; empty for folders
-    QString name;                   // caption; "MSG_Broadcast" for the root record
-    std::uint8_t folder = 0;        // 1 for the root, groups and lists
-    std::uint8_t checkMark = 1;     // 1 unchecked, 2 checked, 3 partly checked
-    std::int32_t parentIndex = -1;  // index of the enclosing folder; -1 for the root
-    std::int32_t level = 0;         // 0 for the root, one more per nesting
-    QString messageId;              // RootId of the last message, at most 10 characters
-    QString messageGuid;            // GUID of the last message, at most 78 characters
-    std::uint8_t deliveryState = 0; // 0 none, 1 delivered, 2 confirmed, 4 not delivered, 9 active
-    QString reportTime;             // "hh:mm:ss" of the last report
+    QString address;                 // IPv4 text or computer name; empty for folders
+    QString name;                    // caption; "MSG_Broadcast" for the root record
+    std::uint8_t folder = 0;         // 1 for the root, groups and lists
+    std::uint8_t checkMark = 1;      // 1 unchecked, 2 checked, 3 partly checked
+    std::int32_t parentIndex = -1;   // index of the enclosing folder; -1 for the root
+    std::int32_t level = 0;          // 0 for the root, one more per nesting
+    QString messageId;               // RootId of the last message, at most 10 characters
+    QString messageGuid;             // GUID of the last message, at most 78 characters
+    std::uint8_t deliveryState = 0;  // 0 none, 1 delivered, 2 confirmed, 4 not delivered, 9 active
+    QString reportTime;              // "hh:mm:ss" of the last report
 
     // The fixed-width fields keep at most their number of characters.
     void setMessageId(const QString& id) { messageId = id.left(kMessageIdChars); }
@@ -59,8 +59,8 @@ struct LoadResult {
 // Clears the list and the tree (sink may be null) and reads the database at `file`. A missing
 // file leaves both empty. On a failure the list stays empty, the tree only cleared, and the
 // result carries the message; the caller shows it and ends the program with exit code -1.
-LoadResult LoadClientsDatabase(const std::filesystem::path& file, ClientsList& list,
-                               TreeSink* tree, const InterfaceTexts& texts);
+LoadResult LoadClientsDatabase(const std::filesystem::path& file, ClientsList& list, TreeSink* tree,
+                               const InterfaceTexts& texts);
 
 // Converts an older text database at `clientsPath` (as configured, e.g. ".\clients.ini") into
 // clients.xml beside it and points `clientsPath` at the new file; the older file stays. A file
@@ -79,7 +79,7 @@ public:
     std::span<const std::int32_t> children(std::int32_t index) const;
 
 private:
-    std::vector<std::int32_t> first_;     // children of i: items_[first_[i] .. first_[i + 1])
+    std::vector<std::int32_t> first_;  // children of i: items_[first_[i] .. first_[i + 1])
     std::vector<std::int32_t> items_;
 };
 

@@ -18,14 +18,28 @@ QString escape(const QString& s, bool attribute) {
     out.reserve(s.size());
     for (char32_t c : s.toUcs4()) {
         switch (c) {
-            case U'&': out += QStringLiteral("&amp;"); break;
-            case U'<': out += QStringLiteral("&lt;"); break;
-            case U'>': out += QStringLiteral("&gt;"); break;
-            case U'"': out += attribute ? QStringLiteral("&quot;") : QStringLiteral("\""); break;
+            case U'&':
+                out += QStringLiteral("&amp;");
+                break;
+            case U'<':
+                out += QStringLiteral("&lt;");
+                break;
+            case U'>':
+                out += QStringLiteral("&gt;");
+                break;
+            case U'"':
+                out += attribute ? QStringLiteral("&quot;") : QStringLiteral("\"");
+                break;
             // Line breaks and tabs in attributes would be folded to blanks on reading.
-            case U'\n': out += attribute ? QStringLiteral("&#10;") : QStringLiteral("\n"); break;
-            case U'\r': out += QStringLiteral("&#13;"); break;
-            case U'\t': out += attribute ? QStringLiteral("&#9;") : QStringLiteral("\t"); break;
+            case U'\n':
+                out += attribute ? QStringLiteral("&#10;") : QStringLiteral("\n");
+                break;
+            case U'\r':
+                out += QStringLiteral("&#13;");
+                break;
+            case U'\t':
+                out += attribute ? QStringLiteral("&#9;") : QStringLiteral("\t");
+                break;
             default:
                 if (allowedInXml(c)) out += QString::fromUcs4(&c, 1);
         }

@@ -11,7 +11,7 @@ namespace tw::server {
 struct XmlElement {
     QString name;
     std::vector<std::pair<QString, QString>> attributes;  // in the order written
-    QString text;                                          // written before the children
+    QString text;                                         // written before the children
     std::vector<XmlElement> children;
 
     XmlElement& addChild(QString childName) {

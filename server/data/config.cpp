@@ -10,9 +10,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-QString screenRes(DesktopSize d) { return QString::number(d.width) + u'*' + QString::number(d.height); }
+QString screenRes(DesktopSize d) {
+    return QString::number(d.width) + u'*' + QString::number(d.height);
+}
 
-QString readText(const prefs::PrefsFile& p, const char* group, const char* key, const QString& def) {
+QString readText(const prefs::PrefsFile& p, const char* group, const char* key,
+                 const QString& def) {
     const auto v = p.find(group, key);
     return v ? QString::fromStdString(*v) : def;
 }

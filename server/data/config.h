@@ -25,9 +25,9 @@ struct ServerConfig {
     std::int32_t PortSender = 47127;
     QString Clients = QStringLiteral(".\\clients.xml");  // as written; open via fromConfigPath
     QString Templates = QStringLiteral(".\\templates.ini");
-    std::uint8_t SaveFormatName = 1;   // 0 IP address, 1 NetBIOS name, 2 FQDN
+    std::uint8_t SaveFormatName = 1;  // 0 IP address, 1 NetBIOS name, 2 FQDN
     std::uint8_t SaveFormatValue = 1;
-    std::uint8_t WarningMask = 0;      // bit value 1: the UDP warning has been shown
+    std::uint8_t WarningMask = 0;  // bit value 1: the UDP warning has been shown
     std::int32_t WindowPosX = kKeepWindowEdge;
     std::int32_t WindowPosY = kKeepWindowEdge;
     std::int32_t WindowHeight = 200;

@@ -55,8 +55,7 @@ TemplatesList LoadTemplates(const fs::path& file) {
 }
 
 SaveTemplateResult SaveTemplate(const fs::path& file, TemplatesList& list, const QString& name,
-                                const QString& text, const InterfaceTexts& t,
-                                Notifier* notifier) {
+                                const QString& text, const InterfaceTexts& t, Notifier* notifier) {
     const auto refuse = [&] {
         if (notifier)
             notifier->messageBox(t[Text::ErrorTitle], t[Text::CantSaveTemplate],

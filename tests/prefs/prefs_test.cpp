@@ -45,14 +45,21 @@ TEST(PrefsRead, integersAsTheFilesMeanThem) {
         const char* text;
         std::int64_t value;
     } cases[] = {
-        {"12", 12},   {"-5", -5},   {"+7", 7},   {"abc", 0},
-        {"", 0},      {"12abc", 12}, {" 3 ", 3},  {"-", 0},
-        {"99999999999999999999", INT64_MAX}, {"-99999999999999999999", INT64_MIN},
+        {"12", 12},
+        {"-5", -5},
+        {"+7", 7},
+        {"abc", 0},
+        {"", 0},
+        {"12abc", 12},
+        {" 3 ", 3},
+        {"-", 0},
+        {"99999999999999999999", INT64_MAX},
+        {"-99999999999999999999", INT64_MIN},
     };
     for (const auto& c : cases) EXPECT_EQ(tw::prefs::parseInt(c.text), c.value) << c.text;
     PrefsFile p;
     p.parse("[G]\nEmpty =\n");
-    EXPECT_EQ(p.getInt("G", "Empty", 9), 0);     // present but not a number
+    EXPECT_EQ(p.getInt("G", "Empty", 9), 0);    // present but not a number
     EXPECT_EQ(p.getInt("G", "Missing", 9), 9);  // missing: the fallback
 }
 
@@ -140,7 +147,8 @@ TEST(PrefsFileIo, failedWriteLeavesOldFileAndNoTemporary) {
     // No folder to write into at all.
     EXPECT_FALSE(tw::writeFileAtomically(dir / "no" / "such.ini", "new"));
     std::size_t entries = 0;
-    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path())) ++entries;
+    for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
+        ++entries;
     EXPECT_EQ(entries, 1u);
 }
 

@@ -46,13 +46,13 @@ struct Fixture {
 
 TEST(ClientsDatabase, treeOrderParentsLevelsAndCaptions) {
     Fixture f;
-    const auto r = f.load(doc(
-        "    <group name=\"Office\">\n"
-        "        <key name=\"Boss pc\">boss-pc</key>\n"
-        "        <list name=\"Hall\">192.168.1.1,,pc-01,</list>\n"
-        "    </group>\n"
-        "    <other><group name=\"hidden\"><key name=\"x\">x</key></group></other>\n"
-        "    <key name=\"Lone\">10.0.0.7</key>\n"));
+    const auto r =
+        f.load(doc("    <group name=\"Office\">\n"
+                   "        <key name=\"Boss pc\">boss-pc</key>\n"
+                   "        <list name=\"Hall\">192.168.1.1,,pc-01,</list>\n"
+                   "    </group>\n"
+                   "    <other><group name=\"hidden\"><key name=\"x\">x</key></group></other>\n"
+                   "    <key name=\"Lone\">10.0.0.7</key>\n"));
     ASSERT_EQ(r.status, LoadResult::Status::Loaded) << r.message.toStdString();
 
     struct Expect {
@@ -61,8 +61,8 @@ TEST(ClientsDatabase, treeOrderParentsLevelsAndCaptions) {
         int folder, parent, level;
     };
     const Expect expected[] = {
-        {"MSG_Broadcast", "", 1, -1, 0}, {"Office", "", 1, 0, 1},
-        {"Boss pc", "BOSS-PC", 0, 1, 2},  {"Hall", "", 1, 1, 2},
+        {"MSG_Broadcast", "", 1, -1, 0},         {"Office", "", 1, 0, 1},
+        {"Boss pc", "BOSS-PC", 0, 1, 2},         {"Hall", "", 1, 1, 2},
         {"192.168.1.1", "192.168.1.1", 0, 3, 3}, {"PC-01", "PC-01", 0, 3, 3},
         {"Lone", "10.0.0.7", 0, 0, 1},
     };

@@ -31,8 +31,8 @@ void load(const TempDir& dir, Loaded& out, DesktopSize desktop = kDesktop) {
 }
 
 void save(const TempDir& dir, const Loaded& l, DesktopSize desktop = kDesktop) {
-    ASSERT_TRUE(SaveConfiguration(l.config, l.texts.language(), dir.path(), desktop,
-                                  geometryOf(l.config)));
+    ASSERT_TRUE(
+        SaveConfiguration(l.config, l.texts.language(), dir.path(), desktop, geometryOf(l.config)));
 }
 
 TEST(Configuration, noFileGivesDefaultsAndFreshFileHasFixedLayout) {
@@ -49,38 +49,37 @@ TEST(Configuration, noFileGivesDefaultsAndFreshFileHasFixedLayout) {
     EXPECT_EQ(l.config.WindowPosX, -65535);
 
     save(dir, l);
-    EXPECT_EQ(readFile(dir / "srv_config.ini"),
-              kBom +
-                  "[Common]\r\n"
-                  "Language = RU\r\n"
-                  "UseEventLogger = 1\r\n"
-                  "WarningMask = 0\r\n"
-                  "ScreenRes = 1920*1080\r\n"
-                  "WindowPosX = -65535\r\n"
-                  "WindowPosY = -65535\r\n"
-                  "WindowWidth = 455\r\n"
-                  "WindowHeight = 200\r\n"
-                  "SplitterHoriz = 80\r\n"
-                  "SplitterVertc = 260\r\n"
-                  "\r\n"
-                  "[Network]\r\n"
-                  "Broadcast = 0\r\n"
-                  "Broadcast_IP = 0.0.0.0\r\n"
-                  "ProtoUseTCP = 0\r\n"
-                  "PortListen = 47128\r\n"
-                  "PortSender = 47127\r\n"
-                  "\r\n"
-                  "[Paths]\r\n"
-                  "Clients = .\\clients.xml\r\n"
-                  "Templates = .\\templates.ini\r\n"
-                  "\r\n"
-                  "[Messages]\r\n"
-                  "Timer = 5\r\n"
-                  "Measure = 1\r\n"
-                  "\r\n"
-                  "[Scanner]\r\n"
-                  "SaveFormatName = 1\r\n"
-                  "SaveFormatValue = 1\r\n");
+    EXPECT_EQ(readFile(dir / "srv_config.ini"), kBom +
+                                                    "[Common]\r\n"
+                                                    "Language = RU\r\n"
+                                                    "UseEventLogger = 1\r\n"
+                                                    "WarningMask = 0\r\n"
+                                                    "ScreenRes = 1920*1080\r\n"
+                                                    "WindowPosX = -65535\r\n"
+                                                    "WindowPosY = -65535\r\n"
+                                                    "WindowWidth = 455\r\n"
+                                                    "WindowHeight = 200\r\n"
+                                                    "SplitterHoriz = 80\r\n"
+                                                    "SplitterVertc = 260\r\n"
+                                                    "\r\n"
+                                                    "[Network]\r\n"
+                                                    "Broadcast = 0\r\n"
+                                                    "Broadcast_IP = 0.0.0.0\r\n"
+                                                    "ProtoUseTCP = 0\r\n"
+                                                    "PortListen = 47128\r\n"
+                                                    "PortSender = 47127\r\n"
+                                                    "\r\n"
+                                                    "[Paths]\r\n"
+                                                    "Clients = .\\clients.xml\r\n"
+                                                    "Templates = .\\templates.ini\r\n"
+                                                    "\r\n"
+                                                    "[Messages]\r\n"
+                                                    "Timer = 5\r\n"
+                                                    "Measure = 1\r\n"
+                                                    "\r\n"
+                                                    "[Scanner]\r\n"
+                                                    "SaveFormatName = 1\r\n"
+                                                    "SaveFormatValue = 1\r\n");
 }
 
 TEST(Configuration, olderFileWithOnlyLanguage) {
@@ -103,8 +102,11 @@ TEST(Configuration, languageCodes) {
         const char* inFile;
         const char* language;
         bool warned;
-    } cases[] = {{"en", "EN", false}, {"EN", "EN", false}, {"ru", "RU", false},
-                 {"DE", "RU", true},  {"", "RU", true}};
+    } cases[] = {{"en", "EN", false},
+                 {"EN", "EN", false},
+                 {"ru", "RU", false},
+                 {"DE", "RU", true},
+                 {"", "RU", true}};
     for (const auto& c : cases) {
         TempDir dir;
         writeFile(dir / "srv_config.ini", std::string("[Common]\nLanguage = ") + c.inFile + "\n");
@@ -120,9 +122,9 @@ TEST(Configuration, languageCodes) {
             EXPECT_EQ(l.boxes.boxes[0].icon, tw::platform::BoxIcon::Warning);
         }
         save(dir, l);
-        EXPECT_NE(readFile(dir / "srv_config.ini")
-                      .find(std::string("Language = ") + c.language + "\r\n"),
-                  std::string::npos)
+        EXPECT_NE(
+            readFile(dir / "srv_config.ini").find(std::string("Language = ") + c.language + "\r\n"),
+            std::string::npos)
             << c.inFile;
     }
 }
@@ -141,9 +143,9 @@ TEST(Configuration, valuesAsTheFileHoldsThem) {
     load(dir, l);
     const ServerConfig& c = l.config;
     EXPECT_EQ(c.PortListen, 50000);
-    EXPECT_EQ(c.PortSender, 0);    // not a number
-    EXPECT_EQ(c.ProtoUseTCP, 1);   // low 8 bits of 257
-    EXPECT_EQ(c.Measure, 2);       // low 8 bits of 258
+    EXPECT_EQ(c.PortSender, 0);   // not a number
+    EXPECT_EQ(c.ProtoUseTCP, 1);  // low 8 bits of 257
+    EXPECT_EQ(c.Measure, 2);      // low 8 bits of 258
     EXPECT_EQ(c.Timer, -3);
     EXPECT_EQ(c.UseEventLogger, 0);
     EXPECT_EQ(c.WarningMask, 1);
@@ -193,8 +195,9 @@ TEST(Configuration, migrationOfOlderFileName) {
 TEST(Configuration, saveKeepsForeignLinesAndMovesBroadcastOutOfMessages) {
     TempDir dir;
     writeFile(dir / "srv_config.ini",
-              kBom + "\r\n[Common]\r\nLanguage = EN\r\n; keep this comment\r\nMyOwnKey = 42\r\n"
-                     "[Messages]\r\nBroadcast = 1\r\nBroadcast_IP = 1.2.3.255\r\nTimer = 7\r\n");
+              kBom +
+                  "\r\n[Common]\r\nLanguage = EN\r\n; keep this comment\r\nMyOwnKey = 42\r\n"
+                  "[Messages]\r\nBroadcast = 1\r\nBroadcast_IP = 1.2.3.255\r\nTimer = 7\r\n");
     Loaded l;
     load(dir, l);
     EXPECT_EQ(l.config.Broadcast, 0);  // only group Network counts
@@ -234,7 +237,8 @@ TEST(InterfaceTexts, everyEntryInBothLanguages) {
     InterfaceTexts t;
     t.setLanguage(QStringLiteral("EN"), 47128, nullptr);
     EXPECT_EQ(t[Text::ErrorTitle], QStringLiteral("Error"));
-    EXPECT_EQ(t[Text::Donate], QStringLiteral("Donate by ") + QString::fromUtf16(kDonationServiceName));
+    EXPECT_EQ(t[Text::Donate],
+              QStringLiteral("Donate by ") + QString::fromUtf16(kDonationServiceName));
     EXPECT_EQ(t[Text::PortBusy], QStringLiteral("Can't open port 47128. Already busy?"));
     t.setLanguage(QStringLiteral("RU"), 47130, nullptr);
     EXPECT_EQ(t[Text::PortBusy], QStringLiteral("Не могу открыть порт 47130. Уже используется?"));

@@ -59,8 +59,9 @@ TEST(Templates, savingAnExistingNameReplacesItsText) {
 TEST(Templates, fileRulesOnLoad) {
     Fixture f;
     // "|" is a line break; the last key of a group wins; a group without keys is empty.
-    writeFile(f.file, kBom + "\r\n[Pipe]\r\n1 = a|b\r\n\r\n[Two]\r\n1 = old\r\n2 = new\r\n"
-                             "[Empty]\r\n");
+    writeFile(f.file, kBom +
+                          "\r\n[Pipe]\r\n1 = a|b\r\n\r\n[Two]\r\n1 = old\r\n2 = new\r\n"
+                          "[Empty]\r\n");
     const TemplatesList l = LoadTemplates(f.file);
     ASSERT_EQ(l.size(), 3u);
     EXPECT_EQ(l[0].text, QStringLiteral("a\r\nb"));
