@@ -28,7 +28,8 @@ constexpr const char* kEventMessageFile = "EventMessageFile";
 // ASCII, so a Cyrillic folder name in other case still counts as the same path.
 std::u16string upperForCompare(std::string_view utf8) {
     std::u16string s = utf8ToUtf16(utf8);
-    static const locale_t utf8Locale = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    static const locale_t utf8Locale =
+        ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
     if (!utf8Locale) return asciiUpper(s);
     for (char16_t& c : s) {
         if (c >= 0xD800 && c <= 0xDFFF) continue;
@@ -43,7 +44,8 @@ std::u16string upperForCompare(std::string_view utf8) {
 void setProgram(const ProgramIdentity& identity) { program.store(&identity); }
 
 bool initDebugLog(int argc, char** argv) {
-    if (argc < 2 || !argv || !argv[1] || std::strcmp(argv[1], "--debug") != 0) return debugFlag.load();
+    if (argc < 2 || !argv || !argv[1] || std::strcmp(argv[1], "--debug") != 0)
+        return debugFlag.load();
     debugFlag.store(true);
     const int fd = ::open(debugLogFile(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd >= 0) ::close(fd);

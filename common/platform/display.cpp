@@ -36,7 +36,8 @@ void wakeDisplay() {
     posix_spawn_file_actions_t actions;
     if (posix_spawn_file_actions_init(&actions) != 0) return;
     for (int fd = 0; fd <= 2; ++fd)
-        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", fd == 0 ? O_RDONLY : O_WRONLY,
+                                         0);
     char sh[] = "/bin/sh";
     char dashC[] = "-c";
     char* argv[] = {sh, dashC, const_cast<char*>(kWakeScript), nullptr};

@@ -29,13 +29,27 @@ void appendJsonString(std::string& out, std::string_view s) {
     out += '"';
     for (const char c : validUtf8(s)) {
         switch (c) {
-            case '"': out += "\\\""; break;
-            case '\\': out += "\\\\"; break;
-            case '\n': out += "\\n"; break;
-            case '\r': out += "\\r"; break;
-            case '\t': out += "\\t"; break;
-            case '\b': out += "\\b"; break;
-            case '\f': out += "\\f"; break;
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
             default:
                 if (static_cast<unsigned char>(c) < 0x20) {
                     char buf[8];
@@ -53,7 +67,8 @@ void appendJsonString(std::string& out, std::string_view s) {
 bool russianLocale() {
     for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
         const char* v = std::getenv(name);
-        if (v && *v) return v[0] == 'r' && v[1] == 'u' && (v[2] == '\0' || v[2] == '_' || v[2] == '.');
+        if (v && *v)
+            return v[0] == 'r' && v[1] == 'u' && (v[2] == '\0' || v[2] == '_' || v[2] == '.');
     }
     return false;
 }

@@ -72,20 +72,31 @@ struct Fault {
 Fault describe(int sig, int code) {
     switch (sig) {
         case SIGSEGV:
-        case SIGBUS: return {0xC0000005u, "Access violation"};
-        case SIGILL: return {0xC000001Du, "Illegal instruction"};
-        case SIGABRT: return {0x40000015u, "Abnormal program termination"};
+        case SIGBUS:
+            return {0xC0000005u, "Access violation"};
+        case SIGILL:
+            return {0xC000001Du, "Illegal instruction"};
+        case SIGABRT:
+            return {0x40000015u, "Abnormal program termination"};
         case SIGFPE:
             switch (code) {
-                case FPE_INTOVF: return {0xC0000095u, "Integer overflow"};
-                case FPE_FLTDIV: return {0xC000008Eu, "Floating-point division by zero"};
-                case FPE_FLTOVF: return {0xC0000091u, "Floating-point overflow"};
-                case FPE_FLTUND: return {0xC0000093u, "Floating-point underflow"};
-                case FPE_FLTRES: return {0xC000008Fu, "Floating-point inexact result"};
-                case FPE_FLTINV: return {0xC0000090u, "Floating-point invalid operation"};
-                default: return {0xC0000094u, "Integer division by zero"};
+                case FPE_INTOVF:
+                    return {0xC0000095u, "Integer overflow"};
+                case FPE_FLTDIV:
+                    return {0xC000008Eu, "Floating-point division by zero"};
+                case FPE_FLTOVF:
+                    return {0xC0000091u, "Floating-point overflow"};
+                case FPE_FLTUND:
+                    return {0xC0000093u, "Floating-point underflow"};
+                case FPE_FLTRES:
+                    return {0xC000008Fu, "Floating-point inexact result"};
+                case FPE_FLTINV:
+                    return {0xC0000090u, "Floating-point invalid operation"};
+                default:
+                    return {0xC0000094u, "Integer division by zero"};
             }
-        default: return {0xC0000005u, "Access violation"};
+        default:
+            return {0xC0000005u, "Access violation"};
     }
 }
 
@@ -112,7 +123,8 @@ void onFault(int sig, siginfo_t* info, void* context) {
         const auto* uc = static_cast<const ucontext_t*>(context);
         const greg_t* r = uc->uc_mcontext.gregs;
         fault.codeAddress = static_cast<std::uintptr_t>(r[REG_RIP]);
-        const int order[8] = {REG_RAX, REG_RBX, REG_RCX, REG_RDX, REG_RBP, REG_RSI, REG_RDI, REG_RSP};
+        const int order[8] = {REG_RAX, REG_RBX, REG_RCX, REG_RDX,
+                              REG_RBP, REG_RSI, REG_RDI, REG_RSP};
         for (int i = 0; i < 8; ++i) fault.regs[i] = static_cast<std::uint64_t>(r[order[i]]);
     }
 #else
@@ -127,7 +139,8 @@ void onFault(int sig, siginfo_t* info, void* context) {
     writeAll(2, "\n", 1);
 
     if (diag::debugEnabled()) {
-        const int fd = ::open(diag::debugLogFile(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        const int fd =
+            ::open(diag::debugLogFile(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
         if (fd >= 0) {
             // The log's own line end is CR LF: each report line becomes one log line.
             std::size_t start = 0;
@@ -193,8 +206,8 @@ std::size_t formatFaultReport(const FaultInfo& info, char* out, std::size_t capa
         w.text("\r");
     }
     w.text("\rRegister content:\r");
-    static constexpr const char* kLabels[8] = {"EAX = ", "EBX = ", "ECX = ", "EDX = ",
-                                               "EBP = ", "ESI = ", "EDI = ", "ESP = "};
+    static constexpr const char* kLabels[8] = {
+        "EAX = ", "EBX = ", "ECX = ", "EDX = ", "EBP = ", "ESI = ", "EDI = ", "ESP = "};
     for (int i = 0; i < 8; ++i) {
         w.text(kLabels[i]);
         w.number(info.regs[i]);

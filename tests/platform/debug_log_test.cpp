@@ -1,6 +1,6 @@
-#include <set>
-
 #include <gtest/gtest.h>
+
+#include <set>
 
 #include "tests/platform/helper.h"
 
@@ -9,7 +9,8 @@ namespace fs = std::filesystem;
 namespace {
 
 tw::test::RunResult startClient(const fs::path& dir, std::vector<std::string> args) {
-    return tw::test::run(tw::test::helperPath(), tw::test::helperOptions("debug", std::move(args), dir));
+    return tw::test::run(tw::test::helperPath(),
+                         tw::test::helperOptions("debug", std::move(args), dir));
 }
 
 }  // namespace
@@ -43,7 +44,8 @@ TEST(DebugLog, secondStartTruncates_linesFromThreadsStayWhole) {
     // Exactly the second start's 401 lines, each whole and ended by CR LF.
     std::set<std::string> expected;
     for (int t = 0; t < 4; ++t)
-        for (int i = 0; i < 100; ++i) expected.insert("LISTEN: thread " + std::to_string(t) + " line " + std::to_string(i));
+        for (int i = 0; i < 100; ++i)
+            expected.insert("LISTEN: thread " + std::to_string(t) + " line " + std::to_string(i));
     std::size_t start = 0, lines = 0;
     bool sawCyrillic = false;
     while (start < log.size()) {

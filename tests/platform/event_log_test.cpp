@@ -1,3 +1,7 @@
+#include "common/platform/event_log.h"
+
+#include <gtest/gtest.h>
+
 #include <QByteArray>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -5,10 +9,7 @@
 #include <QString>
 #include <cstdlib>
 
-#include <gtest/gtest.h>
-
 #include "common/platform/diagnostics.h"
-#include "common/platform/event_log.h"
 #include "tests/support/support.h"
 
 namespace {
@@ -64,7 +65,8 @@ TEST(EventMessage, format_insertsStringsOnce_lineBreaks_dropsTrailingCrLf) {
         {"100% sure %4 %", "100% sure %4 %"},
         {"two\r\n\r\n", "two\r\n"},
     };
-    for (const auto& c : cases) EXPECT_EQ(tw::platform::formatEventMessage(c.text, s), c.expected) << c.text;
+    for (const auto& c : cases)
+        EXPECT_EQ(tw::platform::formatEventMessage(c.text, s), c.expected) << c.text;
 }
 
 TEST_F(EventLogTest, records_areValidJsonLines_withEscapedStrings) {
@@ -83,8 +85,9 @@ TEST_F(EventLogTest, records_areValidJsonLines_withEscapedStrings) {
     ASSERT_EQ(strings.size(), 3);
     EXPECT_EQ(strings[0].toString(), q("SRV-01"));
     EXPECT_EQ(strings[2].toString(), q(text.c_str()));
-    EXPECT_EQ(r[0][u"message"].toString(),
-              q(("Sender: SRV-01\nMessage ID: 377000123\nStatus: Received\nText:\n" + text).c_str()));
+    EXPECT_EQ(
+        r[0][u"message"].toString(),
+        q(("Sender: SRV-01\nMessage ID: 377000123\nStatus: Received\nText:\n" + text).c_str()));
     EXPECT_EQ(r[1][u"message"].toString(), q("Program was launched."));
     EXPECT_EQ(r[1][u"strings"].toArray(), QJsonArray({q(""), q(""), q("")}));
 
@@ -102,7 +105,8 @@ TEST_F(EventLogTest, serverRecord_usesServerSourceAndTable) {
     const auto r = records();
     ASSERT_EQ(r.size(), 1u);
     EXPECT_EQ(r[0][u"source"].toString(), q("Tellwick Server"));
-    EXPECT_EQ(r[0][u"message"].toString(), q("Message ID: 377000123\nStatus: Sent\nText:\nHello\n\n"));
+    EXPECT_EQ(r[0][u"message"].toString(),
+              q("Message ID: 377000123\nStatus: Sent\nText:\nHello\n\n"));
 }
 
 TEST_F(EventLogTest, brokenUtf8_stillGivesValidJson) {

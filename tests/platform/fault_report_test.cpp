@@ -1,8 +1,9 @@
-#include <cstring>
+#include "common/platform/fault_report.h"
 
 #include <gtest/gtest.h>
 
-#include "common/platform/fault_report.h"
+#include <cstring>
+
 #include "tests/platform/helper.h"
 
 using tw::platform::FaultInfo;
@@ -50,7 +51,7 @@ TEST(FaultReportFormat, accessViolation_withSourcePosition) {
                                      "Target Address:  0\r"
                                      "Sourcecode line: 42\r"
                                      "Sourcecode file: main_window.cpp\r") +
-                         kRegisters);
+                             kRegisters);
 }
 
 TEST(FaultReportFormat, otherFault_withoutTargetOrSourceLines) {
@@ -63,7 +64,7 @@ TEST(FaultReportFormat, otherFault_withoutTargetOrSourceLines) {
                                      "Error Message:   Integer division by zero\r"
                                      "Error Code:      3221225620\r"
                                      "Code Address:    123\r") +
-                         kRegisters);
+                             kRegisters);
 }
 
 TEST(FaultReportFormat, smallBuffer_isCutNeverOverrun) {
@@ -71,7 +72,8 @@ TEST(FaultReportFormat, smallBuffer_isCutNeverOverrun) {
     std::memset(buf, '#', sizeof buf);
     const std::size_t n = formatFaultReport(sample(), buf, 32);
     EXPECT_EQ(n, 32u);
-    EXPECT_EQ(std::string(buf, n), std::string("A program error was detected:\r\rError Message:   ").substr(0, 32));
+    EXPECT_EQ(std::string(buf, n),
+              std::string("A program error was detected:\r\rError Message:   ").substr(0, 32));
     EXPECT_EQ(std::string(buf + 32, 8), "########");
 }
 
@@ -92,10 +94,13 @@ TEST(FaultReportProcess, fatalSignals_reportOnStderrAndDebugLog_exitCode1) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.mode);
         tw::test::TempDir dir;
-        const auto r = tw::test::run(tw::test::helperPath(), tw::test::helperOptions(c.mode, {"--debug"}, dir.path()));
+        const auto r = tw::test::run(tw::test::helperPath(),
+                                     tw::test::helperOptions(c.mode, {"--debug"}, dir.path()));
         EXPECT_EQ(r.code, 1);
-        EXPECT_EQ(r.err.rfind("Error!: A program error was detected:\r\rError Message:   ", 0), 0u) << r.err;
-        EXPECT_NE(r.err.find(std::string("Error Message:   ") + c.message + "\rError Code:      " + c.code + "\r"),
+        EXPECT_EQ(r.err.rfind("Error!: A program error was detected:\r\rError Message:   ", 0), 0u)
+            << r.err;
+        EXPECT_NE(r.err.find(std::string("Error Message:   ") + c.message +
+                             "\rError Code:      " + c.code + "\r"),
                   std::string::npos)
             << r.err;
         EXPECT_EQ(r.err.find("Target Address:  ") != std::string::npos, c.target);
@@ -105,7 +110,8 @@ TEST(FaultReportProcess, fatalSignals_reportOnStderrAndDebugLog_exitCode1) {
         const auto regs = r.err.find("\r\rRegister content:\rEAX = ");
         ASSERT_NE(regs, std::string::npos);
         std::size_t at = regs;
-        for (const char* label : {"EBX = ", "ECX = ", "EDX = ", "EBP = ", "ESI = ", "EDI = ", "ESP = "}) {
+        for (const char* label :
+             {"EBX = ", "ECX = ", "EDX = ", "EBP = ", "ESI = ", "EDI = ", "ESP = "}) {
             at = r.err.find(std::string("\r") + label, at);
             ASSERT_NE(at, std::string::npos) << label;
         }
@@ -113,14 +119,16 @@ TEST(FaultReportProcess, fatalSignals_reportOnStderrAndDebugLog_exitCode1) {
         EXPECT_EQ(r.err.find("ESP = 0\r"), std::string::npos);
 
         const std::string log = tw::test::readFile(dir / "debug_server.log");
-        EXPECT_EQ(log.rfind("A program error was detected:\r\n\r\nError Message:   ", 0), 0u) << log;
+        EXPECT_EQ(log.rfind("A program error was detected:\r\n\r\nError Message:   ", 0), 0u)
+            << log;
         EXPECT_NE(log.find(std::string("Error Code:      ") + c.code + "\r\n"), std::string::npos);
     }
 }
 
 TEST(FaultReportProcess, withoutDebugSwitch_noLogFile) {
     tw::test::TempDir dir;
-    const auto r = tw::test::run(tw::test::helperPath(), tw::test::helperOptions("crash-segv", {}, dir.path()));
+    const auto r = tw::test::run(tw::test::helperPath(),
+                                 tw::test::helperOptions("crash-segv", {}, dir.path()));
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Access violation"), std::string::npos);
     EXPECT_FALSE(std::filesystem::exists(dir / "debug_server.log"));

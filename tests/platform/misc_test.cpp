@@ -1,10 +1,9 @@
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <QString>
 #include <chrono>
 #include <cstdlib>
-
-#include <gtest/gtest.h>
 
 #include "common/platform/display.h"
 #include "common/platform/host_names.h"

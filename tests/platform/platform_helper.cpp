@@ -50,7 +50,8 @@ int main(int argc, char** argv) {
         for (int t = 0; t < 4; ++t)
             threads.emplace_back([t] {
                 for (int i = 0; i < 100; ++i)
-                    tw::diag::debugLog("LISTEN: thread " + std::to_string(t) + " line " + std::to_string(i));
+                    tw::diag::debugLog("LISTEN: thread " + std::to_string(t) + " line " +
+                                       std::to_string(i));
             });
         for (auto& th : threads) th.join();
         tw::diag::debugLog(u"Привет");
@@ -62,9 +63,10 @@ int main(int argc, char** argv) {
         const auto r = guard.acquire("Tellwick Client");
         std::puts(r == tw::platform::SingleInstance::Result::Acquired         ? "Acquired"
                   : r == tw::platform::SingleInstance::Result::AlreadyRunning ? "AlreadyRunning"
-                                                                               : "Unavailable");
+                                                                              : "Unavailable");
         std::fflush(stdout);
-        if (r == tw::platform::SingleInstance::Result::Acquired && argc > 1 && std::strcmp(argv[1], "hold") == 0)
+        if (r == tw::platform::SingleInstance::Result::Acquired && argc > 1 &&
+            std::strcmp(argv[1], "hold") == 0)
             for (;;) ::pause();
         return 0;
     }
@@ -75,7 +77,8 @@ int main(int argc, char** argv) {
         if (client)
             tw::diag::registerClientEventSourceOrExit();
         else
-            tw::diag::registerEventSourceOrExit(QStringLiteral("Error"), QStringLiteral("No key.\nStop."), 1);
+            tw::diag::registerEventSourceOrExit(QStringLiteral("Error"),
+                                                QStringLiteral("No key.\nStop."), 1);
         std::puts("registered");
         return 0;
     }

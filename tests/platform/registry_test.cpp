@@ -1,13 +1,13 @@
+#include "common/platform/registry.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
 
 #include <cstdlib>
 
-#include <gtest/gtest.h>
-
 #include "common/platform/diagnostics.h"
 #include "common/platform/paths.h"
-#include "common/platform/registry.h"
 #include "common/text.h"
 #include "tests/platform/helper.h"
 
@@ -18,7 +18,8 @@ using tw::test::writeFile;
 
 namespace {
 
-constexpr const char* kClientKey = "SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\Tellwick Client";
+constexpr const char* kClientKey =
+    "SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\Tellwick Client";
 
 class RegistryTest : public ::testing::Test {
 protected:
@@ -29,7 +30,9 @@ protected:
     void TearDown() override { unsetenv("TELLWICK_REGISTRY"); }
 
     fs::path valueFile() const {
-        return dir.path() / "SYSTEM/CurrentControlSet/services/eventlog/Application/Tellwick Client/EventMessageFile";
+        return dir.path() /
+               "SYSTEM/CurrentControlSet/services/eventlog/Application/Tellwick "
+               "Client/EventMessageFile";
     }
     tw::test::TempDir dir;
 };
@@ -37,8 +40,8 @@ protected:
 }  // namespace
 
 TEST_F(RegistryTest, keyPath_oneDirectoryPerComponent_namesAsWritten) {
-    EXPECT_EQ(reg::keyPath(kClientKey),
-              dir.path() / "SYSTEM" / "CurrentControlSet" / "services" / "eventlog" / "Application" / "Tellwick Client");
+    EXPECT_EQ(reg::keyPath(kClientKey), dir.path() / "SYSTEM" / "CurrentControlSet" / "services" /
+                                            "eventlog" / "Application" / "Tellwick Client");
     unsetenv("TELLWICK_REGISTRY");
     EXPECT_EQ(reg::root(), fs::path("/var/lib/tellwick/registry"));
     setenv("TELLWICK_REGISTRY", "", 1);
@@ -52,7 +55,8 @@ TEST_F(RegistryTest, value_roundTrip_exactBytes_noStrayFiles) {
     ASSERT_TRUE(reg::writeValue("A\\B", "V", "second"));
     EXPECT_EQ(reg::readValue("A\\B", "V"), "second");
     // The replacement went through a temporary file that must not linger.
-    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "A/B"), fs::directory_iterator()), 1);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path() / "A/B"), fs::directory_iterator()),
+              1);
     EXPECT_TRUE(reg::removeValue("A\\B", "V"));
     EXPECT_TRUE(reg::removeValue("A\\B", "V"));
     EXPECT_FALSE(reg::readValue("A\\B", "V"));

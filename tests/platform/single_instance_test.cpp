@@ -1,12 +1,12 @@
+#include "common/platform/single_instance.h"
+
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <csignal>
 #include <cstdlib>
 
-#include <gtest/gtest.h>
-
-#include "common/platform/single_instance.h"
 #include "tests/platform/helper.h"
 
 using tw::platform::SingleInstance;

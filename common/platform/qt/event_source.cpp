@@ -14,8 +14,9 @@ void registerEventSourceOrExit(const QString& title, const QString& text, int ex
 }
 
 void registerClientEventSourceOrExit() {
-    registerEventSourceOrExit(QStringLiteral("Error!"),
-                              QStringLiteral("Can't create registry key.\rThe program is interrupted."), 0);
+    registerEventSourceOrExit(
+        QStringLiteral("Error!"),
+        QStringLiteral("Can't create registry key.\rThe program is interrupted."), 0);
 }
 
 }  // namespace tw::diag

@@ -35,10 +35,18 @@ void showBox(const QString& title, const QString& text, BoxIcon icon) {
     box.setTextFormat(Qt::PlainText);
     box.setText(text);
     switch (icon) {
-        case BoxIcon::None: box.setIcon(QMessageBox::NoIcon); break;
-        case BoxIcon::Error: box.setIcon(QMessageBox::Critical); break;
-        case BoxIcon::Warning: box.setIcon(QMessageBox::Warning); break;
-        case BoxIcon::Information: box.setIcon(QMessageBox::Information); break;
+        case BoxIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case BoxIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case BoxIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case BoxIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
     }
     box.setStandardButtons(QMessageBox::Ok);
     box.exec();
@@ -58,8 +66,8 @@ void showMessageBox(const QString& title, const QString& text, BoxIcon icon) {
         showBox(title, text, icon);
     } else {
         // Widgets belong to the user-interface thread; a worker waits for the OK there.
-        QMetaObject::invokeMethod(app, [&] { showBox(title, text, icon); },
-                                  Qt::BlockingQueuedConnection);
+        QMetaObject::invokeMethod(
+            app, [&] { showBox(title, text, icon); }, Qt::BlockingQueuedConnection);
     }
 }
 
