@@ -5,7 +5,6 @@
 #include <ostream>
 
 #include "common/addresses.h"
-#include "common/net.h"
 #include "common/text.h"
 
 namespace tw::cli {
@@ -36,8 +35,8 @@ Opt optionFor(std::string_view name) {
         Opt opt;
     };
     static constexpr Entry kTable[] = {
-        {"-a", "--address", Opt::Address}, {"-t", "--text", Opt::Text},
-        {"-p", "--port", Opt::Port},       {"-m", "--mode", Opt::Mode},
+        {"-a", "--address", Opt::Address},   {"-t", "--text", Opt::Text},
+        {"-p", "--port", Opt::Port},         {"-m", "--mode", Opt::Mode},
         {"-l", "--language", Opt::Language}, {"-v", "--version", Opt::Version},
         {"-h", "--help", Opt::Help},
     };
@@ -69,7 +68,8 @@ std::string helpText() {
 }
 
 std::string versionText() {
-    return "tellwick_cli (Tellwick CLI) " TELLWICK_VERSION "\n"
+    return "tellwick_cli (Tellwick CLI) " TELLWICK_VERSION
+           "\n"
            "Copyright (C) 2026 the Tellwick developers.\n"
            "License MIT: free to use, change and redistribute, with NO WARRANTY.\n"
            "Written by the Tellwick developers.";
@@ -114,51 +114,55 @@ ParseOutcome parseArguments(const std::vector<std::string>& args, std::ostream& 
         }
 
         switch (optionFor(name)) {
-        case Opt::Address:
-            o.addressList = value;
-            ++o.requiredSeen;
-            break;
-        case Opt::Text: {
-            std::string text = stripOuterQuotes(value);
-            std::replace(text.begin(), text.end(), '|', '\n');
-            o.text = std::move(text);
-            ++o.requiredSeen;
-            break;
-        }
-        case Opt::Port: {
-            const long long port = numericValue(value);
-            if (port < 0 || port > 65535) {
-                r.exitCode = failWithUsage(out, "Incorrect port: " + value);
-                return r;
+            case Opt::Address:
+                o.addressList = value;
+                ++o.requiredSeen;
+                break;
+            case Opt::Text: {
+                std::string text = stripOuterQuotes(value);
+                std::replace(text.begin(), text.end(), '|', '\n');
+                o.text = std::move(text);
+                ++o.requiredSeen;
+                break;
             }
-            o.port = static_cast<int>(port);
-            break;
-        }
-        case Opt::Mode:
-            if (value == "tcp") o.mode = static_cast<int>(Transport::Tcp);
-            else if (value == "udp") o.mode = static_cast<int>(Transport::Udp);
-            else {
-                r.exitCode = failWithUsage(out, "Unknown protocol: " + value);
-                return r;
+            case Opt::Port: {
+                const long long port = numericValue(value);
+                if (port < 0 || port > 65535) {
+                    r.exitCode = failWithUsage(out, "Incorrect port: " + value);
+                    return r;
+                }
+                o.port = static_cast<int>(port);
+                break;
             }
-            break;
-        case Opt::Language:
-            if (value == "ru") o.language = "RU";
-            else if (value == "en") o.language = "EN";
-            else {
-                r.exitCode = failWithUsage(out, "Unknown language: " + value);
+            case Opt::Mode:
+                if (value == "tcp")
+                    o.mode = static_cast<int>(Transport::Tcp);
+                else if (value == "udp")
+                    o.mode = static_cast<int>(Transport::Udp);
+                else {
+                    r.exitCode = failWithUsage(out, "Unknown protocol: " + value);
+                    return r;
+                }
+                break;
+            case Opt::Language:
+                if (value == "ru")
+                    o.language = "RU";
+                else if (value == "en")
+                    o.language = "EN";
+                else {
+                    r.exitCode = failWithUsage(out, "Unknown language: " + value);
+                    return r;
+                }
+                break;
+            case Opt::Version:
+                line(out, versionText());
                 return r;
-            }
-            break;
-        case Opt::Version:
-            line(out, versionText());
-            return r;
-        case Opt::Help:
-            line(out, helpText());
-            return r;
-        case Opt::Unknown:
-            r.exitCode = failWithUsage(out, "Unknown parameter: " + name);
-            return r;
+            case Opt::Help:
+                line(out, helpText());
+                return r;
+            case Opt::Unknown:
+                r.exitCode = failWithUsage(out, "Unknown parameter: " + name);
+                return r;
         }
     }
     r.send = true;
@@ -175,14 +179,18 @@ ListResult expandAddressList(std::string_view list, std::vector<std::string>& ou
     std::size_t pos = 0;
     while (true) {
         const auto comma = list.find(',', pos);
-        const std::string_view item = list.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
+        const std::string_view item =
+            list.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
         const std::size_t room = limit - (out.size() - before);
         if (addr::isRangeItem(item)) {
             const auto dash = item.find('-');
             switch (addr::expandRange(item.substr(0, dash), item.substr(dash + 1), out, room)) {
-            case addr::RangeResult::Ok: break;
-            case addr::RangeResult::TooLarge: return fail(ListResult::TooMany);
-            default: return fail(ListResult::BadAddress);
+                case addr::RangeResult::Ok:
+                    break;
+                case addr::RangeResult::TooLarge:
+                    return fail(ListResult::TooMany);
+                default:
+                    return fail(ListResult::BadAddress);
             }
         } else if (addr::matchesIPv4Pattern(item) || addr::matchesNetbiosPattern(item)) {
             if (room == 0) return fail(ListResult::TooMany);
@@ -204,19 +212,13 @@ std::optional<int> progressPercent(std::size_t i, std::size_t n) {
     return static_cast<int>((200 * i + total) / (2 * total));
 }
 
-std::string senderName() {
-    std::string name = net::localHostName();
-    name = name.substr(0, name.find('.'));
-    return asciiUpper(name);
-}
-
 MessagePacket buildPacket(const Options& options, std::string_view sender,
                           std::u16string_view msgRootId) {
     MessagePacket p;
     p.language = utf8ToUtf16(options.language.empty() ? "RU" : options.language);
     p.serverName = utf8ToUtf16(sender);
     p.msgRootId = msgRootId;
-    p.msgGuid = msgRootId;  // no GUID of its own: reports are never asked for
+    p.msgGuid = msgRootId;                  // no GUID of its own: reports are never asked for
     p.msgText = utf8ToUtf16(options.text);  // the field rule cuts it to 500 units
     p.systemMessage = 0;
     return p;
@@ -238,14 +240,15 @@ int run(const std::vector<std::string>& args, std::ostream& out, const SendFunct
 
     std::vector<std::string> addresses;
     switch (expandAddressList(o.addressList, addresses)) {
-    case ListResult::Ok: break;
-    case ListResult::BadAddress:
-        line(out, "\nIncorrect address: check address parameter.");
-        return -1;
-    case ListResult::TooMany:
-        line(out, "\nToo many addresses: at most " + std::to_string(kMaxAddresses) +
-                      " can be sent at once.");
-        return -1;
+        case ListResult::Ok:
+            break;
+        case ListResult::BadAddress:
+            line(out, "\nIncorrect address: check address parameter.");
+            return -1;
+        case ListResult::TooMany:
+            line(out, "\nToo many addresses: at most " + std::to_string(kMaxAddresses) +
+                          " can be sent at once.");
+            return -1;
     }
 
     const auto bytes = buildPacket(o, sender, makeMsgRootId()).serialize();

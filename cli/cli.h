@@ -25,9 +25,9 @@ std::string versionText();
 
 struct Options {
     std::string addressList;
-    std::string text;  // UTF-8, outer double quotes removed and "|" already turned into LF
-    int port = 0;      // 0: the default client port
-    int mode = 0;      // 1 TCP, 2 UDP, 0 not given
+    std::string text;      // UTF-8, outer double quotes removed and "|" already turned into LF
+    int port = 0;          // 0: the default client port
+    int mode = 0;          // 1 TCP, 2 UDP, 0 not given
     std::string language;  // "RU", "EN" or empty
     int requiredSeen = 0;  // address and text options seen, in any mix
 };
@@ -58,15 +58,12 @@ ListResult expandAddressList(std::string_view list, std::vector<std::string>& ou
 // or nothing when no progress line is due there.
 std::optional<int> progressPercent(std::size_t i, std::size_t n);
 
-// This computer's name as the packet carries it: the host name up to its first ".", upper-cased.
-std::string senderName();
-
 MessagePacket buildPacket(const Options& options, std::string_view senderName,
                           std::u16string_view msgRootId);
 
 // Opens a connection to one address, sends the block and closes it; a failure is not reported.
-using SendFunction =
-    std::function<void(const std::string& host, int port, Transport, std::span<const std::uint8_t>)>;
+using SendFunction = std::function<void(const std::string& host, int port, Transport,
+                                        std::span<const std::uint8_t>)>;
 
 // The whole program after start-up: returns the exit code.
 int run(const std::vector<std::string>& args, std::ostream& out, const SendFunction& send,

@@ -38,8 +38,8 @@ public:
         // Match data per call: the compiled pattern is shared between threads, this is not.
         pcre2_match_data* md = pcre2_match_data_create_from_pattern(code_, nullptr);
         if (!md) return false;
-        const int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(),
-                                   0, 0, md, nullptr);
+        const int rc = pcre2_match(code_, reinterpret_cast<PCRE2_SPTR>(text.data()), text.size(), 0,
+                                   0, md, nullptr);
         pcre2_match_data_free(md);
         return rc >= 0;
     }
@@ -78,14 +78,13 @@ constexpr int kTop = 254;  // every octet of the walk runs up to here
 std::uint64_t fullLoop(int level, Octets& s);
 
 // Addresses produced by one pass of the body of loop `level`.
-std::uint64_t fullBody(int level, Octets& s) {
-    return level == 3 ? 1 : fullLoop(level + 1, s);
-}
+std::uint64_t fullBody(int level, Octets& s) { return level == 3 ? 1 : fullLoop(level + 1, s); }
 
 // Addresses produced by one complete run of loop `level` from its current start value.
 std::uint64_t fullLoop(int level, Octets& s) {
     std::uint64_t n = 0;
-    const bool innerAtOne = std::all_of(s.begin() + level + 1, s.end(), [](int v) { return v == 1; });
+    const bool innerAtOne =
+        std::all_of(s.begin() + level + 1, s.end(), [](int v) { return v == 1; });
     if (innerAtOne) {
         // Every body is the same: 254 values for each octet further in.
         std::uint64_t body = 1;
@@ -131,8 +130,8 @@ bool isRangeItem(std::string_view item) {
            std::count(item.begin(), item.end(), '-') == 1;
 }
 
-RangeResult expandRange(std::string_view start, std::string_view end,
-                        std::vector<std::string>& out, std::size_t limit) {
+RangeResult expandRange(std::string_view start, std::string_view end, std::vector<std::string>& out,
+                        std::size_t limit) {
     Octets s{}, e{};
     if (!matchesIPv4Pattern(start) || !octetsOf(start, s)) return RangeResult::BadStart;
     if (!matchesIPv4Pattern(end) || !octetsOf(end, e)) return RangeResult::BadEnd;

@@ -3,6 +3,7 @@
 
 #include "common/net.h"
 #include "common/packets.h"
+#include "common/platform/host_names.h"
 #include "common/text.h"
 #include "tests/support/support.h"
 
@@ -14,11 +15,6 @@ test::RunResult runCli(std::vector<std::string> args) {
     test::Process::Options options;
     options.args = std::move(args);
     return test::run(test::binPath("tellwick_cli"), options);
-}
-
-std::string expectedSender() {
-    std::string name = net::localHostName();
-    return asciiUpper(name.substr(0, name.find('.')));
 }
 
 // Sends a marker behind the program's packets and waits for it: whatever the program sent
@@ -40,8 +36,8 @@ std::vector<net::Received> drain(test::TestPeer& peer) {
 
 TEST(CliProcess, udpMessageArrivesWithEveryField) {
     test::TestPeer peer;
-    const auto r = runCli({"-a", "127.0.0.1", "-t", "\"test message|line 2\"", "-p",
-                           std::to_string(peer.port())});
+    const auto r = runCli(
+        {"-a", "127.0.0.1", "-t", "\"test message|line 2\"", "-p", std::to_string(peer.port())});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "Sending... 0%\nSending... 50%\nSending finished.\n");
     const auto got = drain(peer);
@@ -50,7 +46,7 @@ TEST(CliProcess, udpMessageArrivesWithEveryField) {
     ASSERT_EQ(got[0].data.size(), kMessagePacketSize);
     const auto p = MessagePacket::parse(got[0].data);
     EXPECT_EQ(p.language, u"RU");
-    EXPECT_EQ(utf16ToUtf8(p.serverName), expectedSender());
+    EXPECT_EQ(utf16ToUtf8(p.serverName), platform::netbiosName());
     EXPECT_EQ(p.msgText, u"test message\nline 2");
     EXPECT_EQ(p.systemMessage, 0);
     EXPECT_EQ(p.msgGuid, p.msgRootId);
@@ -109,8 +105,8 @@ TEST(CliProcess, errorsEndWithMinusOneAndSendNothing) {
 
 TEST(CliProcess, unreachableTcpClientIsSkippedSilently) {
     const int closed = test::freePort();
-    const auto r = runCli({"-a", "127.0.0.1,127.0.0.2", "-t", "x", "-m", "tcp", "-p",
-                           std::to_string(closed)});
+    const auto r =
+        runCli({"-a", "127.0.0.1,127.0.0.2", "-t", "x", "-m", "tcp", "-p", std::to_string(closed)});
     EXPECT_EQ(r.code, 0);
     EXPECT_EQ(r.out, "Sending... 0%\nSending... 33%\nSending... 67%\nSending finished.\n");
     EXPECT_TRUE(r.err.empty());

@@ -1,8 +1,9 @@
+#include "cli/cli.h"
+
 #include <gtest/gtest.h>
 
 #include <sstream>
 
-#include "cli/cli.h"
 #include "common/text.h"
 
 using namespace tw;
@@ -81,7 +82,8 @@ TEST(CliArguments, endingsBeforeSending) {
         {{"-a", "pc1,bad name", "-t", "x"}, -1, badAddress},
         {{"-a", "10.0.0.1-pc", "-t", "x"}, -1, badAddress},
         {{"-t", "x", "-a"}, -1, badAddress},  // the last short option takes an empty value
-        {{"-a", "1.0.0.1-1.254.254.254", "-t", "x"}, -1,
+        {{"-a", "1.0.0.1-1.254.254.254", "-t", "x"},
+         -1,
          "\nToo many addresses: at most 1048576 can be sent at once.\n"},
     };
     for (const auto& c : cases) {
@@ -103,27 +105,58 @@ TEST(CliArguments, optionsReachTheSends) {
         std::u16string language, text;
     };
     const Case cases[] = {
-        {{"-a", "127.0.0.1", "-t", "\"test message|line 2\""}, {"127.0.0.1"}, 47127,
-         Transport::Udp, u"RU", u"test message\nline 2"},
+        {{"-a", "127.0.0.1", "-t", "\"test message|line 2\""},
+         {"127.0.0.1"},
+         47127,
+         Transport::Udp,
+         u"RU",
+         u"test message\nline 2"},
         // Long options with hyphens and "=" in their values.
         {{"--address=10.0.0.1-10.0.0.3,test-pc", "--text=\"well-known 1+1=2\""},
-         {"10.0.0.1", "10.0.0.2", "10.0.0.3", "test-pc"}, 47127, Transport::Udp, u"RU",
+         {"10.0.0.1", "10.0.0.2", "10.0.0.3", "test-pc"},
+         47127,
+         Transport::Udp,
+         u"RU",
          u"well-known 1+1=2"},
-        {{"-a", "pc1", "-t", "x", "-m", "tcp", "-l", "en", "-p", "48000"}, {"pc1"}, 48000,
-         Transport::Tcp, u"EN", u"x"},
-        {{"--mode=udp", "--language=ru", "--port=0", "-a", "pc1", "-t", "x"}, {"pc1"}, 47127,
-         Transport::Udp, u"RU", u"x"},
-        {{"-p", "abc", "-a", "pc1", "-t", "x", "-p", "65535"}, {"pc1"}, 65535, Transport::Udp,
-         u"RU", u"x"},
+        {{"-a", "pc1", "-t", "x", "-m", "tcp", "-l", "en", "-p", "48000"},
+         {"pc1"},
+         48000,
+         Transport::Tcp,
+         u"EN",
+         u"x"},
+        {{"--mode=udp", "--language=ru", "--port=0", "-a", "pc1", "-t", "x"},
+         {"pc1"},
+         47127,
+         Transport::Udp,
+         u"RU",
+         u"x"},
+        {{"-p", "abc", "-a", "pc1", "-t", "x", "-p", "65535"},
+         {"pc1"},
+         65535,
+         Transport::Udp,
+         u"RU",
+         u"x"},
         {{"-p", "abc", "-a", "pc1", "-t", "x"}, {"pc1"}, 47127, Transport::Udp, u"RU", u"x"},
         // Two address options pass the count; the second list wins; the text stays empty.
         {{"-a", "pc1", "-a", "pc2"}, {"pc2"}, 47127, Transport::Udp, u"RU", u""},
         // Empty words after the first are skipped; nothing after them is lost.
-        {{"-a", "pc1", "", "-t", "\"\"x|y\"\"", ""}, {"pc1"}, 47127, Transport::Udp, u"RU",
+        {{"-a", "pc1", "", "-t", "\"\"x|y\"\"", ""},
+         {"pc1"},
+         47127,
+         Transport::Udp,
+         u"RU",
          u"x\ny"},
-        {{"-a", "10.0.0.9-10.0.0.09,10.0.0.9", "-t", "x"}, {"10.0.0.09", "10.0.0.9"}, 47127,
-         Transport::Udp, u"RU", u"x"},
-        {{"-t", "Привет", "-a", "localhost"}, {"localhost"}, 47127, Transport::Udp, u"RU",
+        {{"-a", "10.0.0.9-10.0.0.09,10.0.0.9", "-t", "x"},
+         {"10.0.0.09", "10.0.0.9"},
+         47127,
+         Transport::Udp,
+         u"RU",
+         u"x"},
+        {{"-t", "Привет", "-a", "localhost"},
+         {"localhost"},
+         47127,
+         Transport::Udp,
+         u"RU",
          u"Привет"},
     };
     for (const auto& c : cases) {

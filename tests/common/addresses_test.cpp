@@ -1,9 +1,9 @@
+#include "common/addresses.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
 #include <optional>
-
-#include "common/addresses.h"
 
 using namespace tw;
 using addr::RangeResult;
@@ -14,16 +14,26 @@ TEST(Addresses, patternsAcceptAddressesAndComputerNamesOnly) {
         bool ipv4, netbios;
     };
     const Case cases[] = {
-        {"10.0.0.1", true, false},       {"255.255.255.255", true, false},
-        {"010.000.0.05", true, false},   {"256.0.0.1", false, false},
-        {"10.0.0", false, false},        {"10.0.0.1.1", false, false},
-        {"0010.0.0.1", false, false},    {"10.0.0.1\n", false, false},
-        {"localhost", false, true},      {"test-pc", false, true},
-        {"PC_01", false, true},          {"1a", false, true},
-        {"a", false, false},             {"12345", false, false},
-        {"abcdefghijklmno", false, true}, {"abcdefghijklmnop", false, false},
-        {"pc.office", false, false},     {"", false, false},
-        {"pc 1", false, false},          {"\xd0\xbf\xd0\xba", false, false},
+        {"10.0.0.1", true, false},
+        {"255.255.255.255", true, false},
+        {"010.000.0.05", true, false},
+        {"256.0.0.1", false, false},
+        {"10.0.0", false, false},
+        {"10.0.0.1.1", false, false},
+        {"0010.0.0.1", false, false},
+        {"10.0.0.1\n", false, false},
+        {"localhost", false, true},
+        {"test-pc", false, true},
+        {"PC_01", false, true},
+        {"1a", false, true},
+        {"a", false, false},
+        {"12345", false, false},
+        {"abcdefghijklmno", false, true},
+        {"abcdefghijklmnop", false, false},
+        {"pc.office", false, false},
+        {"", false, false},
+        {"pc 1", false, false},
+        {"\xd0\xbf\xd0\xba", false, false},
         {"pc1\n", false, false},
     };
     for (const auto& c : cases) {
@@ -43,7 +53,9 @@ TEST(Addresses, expandRangeFollowsTheOdometer) {
         std::vector<std::string> out;
     };
     const Case cases[] = {
-        {"10.0.0.250", "10.0.1.3", RangeResult::Ok,
+        {"10.0.0.250",
+         "10.0.1.3",
+         RangeResult::Ok,
          {"10.0.0.250", "10.0.0.251", "10.0.0.252", "10.0.0.253", "10.0.0.254", "10.0.1.1",
           "10.0.1.2", "10.0.1.3"}},
         {"10.0.0.7", "10.0.0.7", RangeResult::Ok, {"10.0.0.7"}},
@@ -121,8 +133,9 @@ std::optional<Walked> walk(std::array<int, 4> s, const std::array<int, 4>& e, st
                     if (x == e) return got;
                     if (x > e) return std::nullopt;
                     if (++got.count <= cap)
-                        got.first.push_back(std::to_string(x[0]) + "." + std::to_string(x[1]) + "." +
-                                  std::to_string(x[2]) + "." + std::to_string(x[3]));
+                        got.first.push_back(std::to_string(x[0]) + "." + std::to_string(x[1]) +
+                                            "." + std::to_string(x[2]) + "." +
+                                            std::to_string(x[3]));
                 }
                 s[3] = 1;
             }
