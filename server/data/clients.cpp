@@ -11,6 +11,7 @@
 
 #include "common/addresses.h"
 #include "common/files.h"
+#include "common/platform/paths.h"
 #include "common/prefs.h"
 #include "server/data/clients_xml.h"
 
@@ -222,11 +223,7 @@ void XMLCALL onText(void* user, const XML_Char* s, int len) {
 }  // namespace
 
 fs::path dataFilePath(const QString& configured) {
-    // Stand-in for the platform layer's conversion of configured paths: a backslash is a
-    // directory separator.
-    QString s = configured;
-    s.replace(u'\\', u'/');
-    return fs::path(s.toStdString());
+    return tw::platform::fromConfigPath(configured.toStdString());
 }
 
 LoadResult LoadClientsDatabase(const fs::path& file, ClientsList& list, TreeSink* tree,

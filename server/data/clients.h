@@ -83,7 +83,7 @@ private:
     std::vector<std::int32_t> items_;
 };
 
-// A configured path (backslashes as separators) as a file-system path.
+// A configured path (".\clients.xml") as a file-system path: tw::platform::fromConfigPath.
 std::filesystem::path dataFilePath(const QString& configured);
 
 }  // namespace tw::server
