@@ -3,11 +3,10 @@
 // shortcut event, regular expression and parsed document has one. The dialog document names
 // windows and gadgets by these names ("Button_Send" or "#Button_Send"); values that are not
 // listed are not used.
+#include <QString>
 #include <optional>
 #include <span>
 #include <string_view>
-
-#include <QString>
 
 namespace tw::ui {
 

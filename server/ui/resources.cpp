@@ -17,13 +17,20 @@ void ensureResources() {
 
 const char* iconFile(Id id) {
     switch (id) {
-        case Id::Ico_Config: return ":/tellwick/icons/config.png";
-        case Id::Ico_Scanner: return ":/tellwick/icons/scanner.png";
-        case Id::Ico_Cut: return ":/tellwick/icons/cut.png";
-        case Id::Ico_Copy: return ":/tellwick/icons/copy.png";
-        case Id::Ico_Paste: return ":/tellwick/icons/paste.png";
-        case Id::Ico_Remove: return ":/tellwick/icons/remove.png";
-        default: return nullptr;
+        case Id::Ico_Config:
+            return ":/tellwick/icons/config.png";
+        case Id::Ico_Scanner:
+            return ":/tellwick/icons/scanner.png";
+        case Id::Ico_Cut:
+            return ":/tellwick/icons/cut.png";
+        case Id::Ico_Copy:
+            return ":/tellwick/icons/copy.png";
+        case Id::Ico_Paste:
+            return ":/tellwick/icons/paste.png";
+        case Id::Ico_Remove:
+            return ":/tellwick/icons/remove.png";
+        default:
+            return nullptr;
     }
 }
 

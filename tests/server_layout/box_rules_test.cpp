@@ -22,8 +22,9 @@ std::vector<int> widths(const test::OpenedWindow& w, std::initializer_list<Id> i
 constexpr std::initializer_list<Id> kThree = {Id::Button_Send, Id::Button_Save, Id::Button_Donate};
 
 std::string threeButtons(const char* boxAttributes) {
-    return std::string("<dialogs><window id=\"#Window_Main\" name=\"w\" flags=\"resizable\">"
-                       "<hbox ") +
+    return std::string(
+               "<dialogs><window id=\"#Window_Main\" name=\"w\" flags=\"resizable\">"
+               "<hbox ") +
            boxAttributes +
            "><button id=\"#Button_Send\" width=\"50\"/><button id=\"#Button_Save\" width=\"50\"/>"
            "<button id=\"#Button_Donate\" width=\"50\"/></hbox></window></dialogs>";
@@ -58,11 +59,12 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, ExpandRule,
     ::testing::Values(
         ExpandCase{"all", "margin=\"0\" spacing=\"0\"", {117, 116, 117}, {0, 117, 233}},
-        ExpandCase{"second", "margin=\"0\" spacing=\"0\" expand=\"item:2\"", {50, 250, 50},
-                   {0, 50, 300}},
-        ExpandCase{"none", "margin=\"0\" spacing=\"0\" expand=\"no\"", {50, 50, 50},
-                   {0, 50, 100}},
-        ExpandCase{"marginSpacing", "expand=\"no\" margin=\"7\" spacing=\"3\"", {50, 50, 50},
+        ExpandCase{
+            "second", "margin=\"0\" spacing=\"0\" expand=\"item:2\"", {50, 250, 50}, {0, 50, 300}},
+        ExpandCase{"none", "margin=\"0\" spacing=\"0\" expand=\"no\"", {50, 50, 50}, {0, 50, 100}},
+        ExpandCase{"marginSpacing",
+                   "expand=\"no\" margin=\"7\" spacing=\"3\"",
+                   {50, 50, 50},
                    {7, 60, 113}}),
     [](const auto& p) { return std::string(p.param.what); });
 
@@ -72,7 +74,8 @@ TEST(BoxRules, alignCenter_centresAChildThatDoesNotFill) {
         "<vbox margin=\"0\" expand=\"no\">"
         "<button id=\"#Button_Send\" width=\"50\" align=\"center\"/>"
         "<button id=\"#Button_Save\" width=\"50\"/>"
-        "<singlebox align=\"center\" margin=\"0\"><button id=\"#Button_Donate\" width=\"60\"/></singlebox>"
+        "<singlebox align=\"center\" margin=\"0\"><button id=\"#Button_Donate\" "
+        "width=\"60\"/></singlebox>"
         "</vbox></window></dialogs>");
     ASSERT_TRUE(doc);
     test::OpenedWindow w(*doc, u"w");
@@ -86,8 +89,10 @@ TEST(BoxRules, alignCenter_centresAChildThatDoesNotFill) {
 TEST(BoxRules, singlebox_stretchesItsChildUnlessExpandNo) {
     const auto doc = test::parseOrFail(
         "<dialogs><window id=\"#Window_Main\" name=\"w\" flags=\"resizable\"><hbox margin=\"0\">"
-        "<singlebox margin=\"4\"><button id=\"#Button_Send\" width=\"30\" height=\"20\"/></singlebox>"
-        "<singlebox margin=\"4\" expand=\"no\"><button id=\"#Button_Save\" width=\"30\" height=\"20\"/>"
+        "<singlebox margin=\"4\"><button id=\"#Button_Send\" width=\"30\" "
+        "height=\"20\"/></singlebox>"
+        "<singlebox margin=\"4\" expand=\"no\"><button id=\"#Button_Save\" width=\"30\" "
+        "height=\"20\"/>"
         "</singlebox></hbox></window></dialogs>");
     ASSERT_TRUE(doc);
     test::OpenedWindow w(*doc, u"w");
@@ -101,8 +106,9 @@ TEST(BoxRules, singlebox_stretchesItsChildUnlessExpandNo) {
 TEST(BoxRules, windowMinimum_isTheLargerOfItsOwnAndWhatTheBoxesNeed) {
     for (const auto& [minWidth, expected] : {std::pair{"10", 100}, std::pair{"300", 300}}) {
         const std::string xml =
-            std::string("<dialogs><window id=\"#Window_Main\" name=\"w\" flags=\"resizable\" "
-                        "minwidth=\"") +
+            std::string(
+                "<dialogs><window id=\"#Window_Main\" name=\"w\" flags=\"resizable\" "
+                "minwidth=\"") +
             minWidth +
             "\"><hbox margin=\"0\" spacing=\"0\" expand=\"no\"><button width=\"50\"/>"
             "<button width=\"50\"/></hbox></window></dialogs>";

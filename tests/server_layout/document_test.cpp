@@ -63,7 +63,8 @@ INSTANTIATE_TEST_SUITE_P(
                    "expand=\"item:2\" names a child that does not exist", 2},
         BrokenCase{"flag", "<dialogs>\n<window id=\"#Window_Main\" flags=\"resizable|huge\"/>",
                    "unknown flag \"huge\"", 2},
-        BrokenCase{"gadgetHolds", "<dialogs><window id=\"#Window_Main\" name=\"w\">\n<button>\n<text/>",
+        BrokenCase{"gadgetHolds",
+                   "<dialogs><window id=\"#Window_Main\" name=\"w\">\n<button>\n<text/>",
                    "<button> cannot hold <text>", 3},
         BrokenCase{"splitterOne",
                    "<dialogs><window id=\"#Window_Main\" name=\"w\">\n<splitter><tree/></splitter>"
@@ -74,7 +75,8 @@ INSTANTIATE_TEST_SUITE_P(
         BrokenCase{"noName", "<dialogs>\n<window id=\"#Window_Main\"><vbox/></window></dialogs>",
                    "<window> needs a name", 2},
         BrokenCase{"twice",
-                   "<dialogs><window id=\"#Window_Main\" name=\"w\"><vbox>\n<button id=\"#Button_Send\"/>\n"
+                   "<dialogs><window id=\"#Window_Main\" name=\"w\"><vbox>\n<button "
+                   "id=\"#Button_Send\"/>\n"
                    "<button id=\"Button_Send\"/></vbox></window></dialogs>",
                    "identifier \"#Button_Send\" is used twice in one window", 3},
         BrokenCase{"sameName",

@@ -1,3 +1,5 @@
+#include "server/ui/layout/gadgets.h"
+
 #include <gtest/gtest.h>
 
 #include <QImage>
@@ -5,17 +7,23 @@
 #include <QTest>
 
 #include "layout_test_util.h"
-#include "server/ui/layout/gadgets.h"
 
 namespace tw::ui {
 namespace {
 
 TEST(Identifiers, valuesAndNamesAsInTheTable) {
     const std::pair<Id, int> samples[] = {
-        {Id::Button_Send, 0},      {Id::Button_Settings_OK, 5}, {Id::Check_Settings_Broad, 7},
-        {Id::Dialog_Main, 12},     {Id::Frame_About, 20},       {Id::Ico_Config, 24},
-        {Id::Ico_Remove, 29},      {Id::Tree_List, 61},         {Id::Window_Main, 62},
-        {Id::XML_Clients, 65},     {Id::XML_UI, 66},
+        {Id::Button_Send, 0},
+        {Id::Button_Settings_OK, 5},
+        {Id::Check_Settings_Broad, 7},
+        {Id::Dialog_Main, 12},
+        {Id::Frame_About, 20},
+        {Id::Ico_Config, 24},
+        {Id::Ico_Remove, 29},
+        {Id::Tree_List, 61},
+        {Id::Window_Main, 62},
+        {Id::XML_Clients, 65},
+        {Id::XML_UI, 66},
     };
     for (const auto& [id, value] : samples) EXPECT_EQ(static_cast<int>(id), value);
 
@@ -91,10 +99,10 @@ TEST(Ipv4Field, readsFieldsAsNumbers) {
 TEST(Ipv4Field, typingAcceptsOnlyAnAddress) {
     const std::pair<const char*, const char*> cases[] = {
         {"10.0.0.255", "10.0.0.255"},
-        {"10.0.0.256", "10.0.0.25"},    // the 6 would make the field 256
-        {"1a2.3.4.5.6", "12.3.4.56"},   // no letters, no fifth field
-        {"1234", "123.0.0.0"},          // three digits a field
-        {"192.168", "192.168.0.0"},     // unfinished: the rest reads 0
+        {"10.0.0.256", "10.0.0.25"},   // the 6 would make the field 256
+        {"1a2.3.4.5.6", "12.3.4.56"},  // no letters, no fifth field
+        {"1234", "123.0.0.0"},         // three digits a field
+        {"192.168", "192.168.0.0"},    // unfinished: the rest reads 0
     };
     for (const auto& [typed, address] : cases) {
         Ipv4Field field;

@@ -84,8 +84,8 @@ class MainWindowSplitter : public ::testing::TestWithParam<SplitterCase> {};
 void dragDivider(QSplitter* splitter, int delta) {
     QSplitterHandle* handle = splitter->handle(1);
     const QPoint from = handle->rect().center();
-    const QPoint to = from + (splitter->orientation() == Qt::Horizontal ? QPoint(delta, 0)
-                                                                         : QPoint(0, delta));
+    const QPoint to =
+        from + (splitter->orientation() == Qt::Horizontal ? QPoint(delta, 0) : QPoint(0, delta));
     QTest::mousePress(handle, Qt::LeftButton, {}, from);
     QTest::mouseMove(handle, to);
     QTest::mouseRelease(handle, Qt::LeftButton, {}, to);
@@ -115,9 +115,7 @@ TEST_P(MainWindowSplitter, keepsEachPartAtLeastAtItsMinimum) {
 INSTANTIATE_TEST_SUITE_P(Both, MainWindowSplitter,
                          ::testing::Values(SplitterCase{Id::Splitter_Vertc, 50, 50},
                                            SplitterCase{Id::Splitter_Horiz, 30, 30}),
-                         [](const auto& p) {
-                             return std::string(idName(p.param.id));
-                         });
+                         [](const auto& p) { return std::string(idName(p.param.id)); });
 
 TEST(MainWindow, splittersArrangeEditorTemplatesAndTree) {
     OpenedWindow w(*test::programDocument(), u"Window_Main");
@@ -233,41 +231,40 @@ TEST_P(EveryGadget, isFoundByIdentifierAndByObjectName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Four, EveryGadget,
-    ::testing::Values(
-        WindowGadgets{"Window_Main",
-                      Id::Window_Main,
-                      {{Id::Button_Send, &QPushButton::staticMetaObject},
-                       {Id::Button_Save, &QPushButton::staticMetaObject},
-                       {Id::Button_Scan, &QToolButton::staticMetaObject},
-                       {Id::Button_Config, &QToolButton::staticMetaObject},
-                       {Id::Combo_Timer, &QComboBox::staticMetaObject},
-                       {Id::Editor_Msg, &QPlainTextEdit::staticMetaObject},
-                       {Id::List_Templs, &QListWidget::staticMetaObject},
-                       {Id::Spin_Timer, &QSpinBox::staticMetaObject},
-                       {Id::Splitter_Horiz, &QSplitter::staticMetaObject},
-                       {Id::Splitter_Vertc, &QSplitter::staticMetaObject},
-                       {Id::Tree_List, &QTreeWidget::staticMetaObject}}},
-        WindowGadgets{"Settings",
-                      Id::Dialog_Settings,
-                      {{Id::Button_Settings_OK, &QPushButton::staticMetaObject},
-                       {Id::Check_Settings_Broad, &QCheckBox::staticMetaObject},
-                       {Id::Combo_ScanL, &QComboBox::staticMetaObject},
-                       {Id::Combo_ScanR, &QComboBox::staticMetaObject},
-                       {Id::Frame_Settings_Scanner, &QGroupBox::staticMetaObject},
-                       {Id::Frame_Settings_Common, &QGroupBox::staticMetaObject},
-                       {Id::IpAddr_Settings, &Ipv4Field::staticMetaObject},
-                       {Id::Text_ScanName, &QLabel::staticMetaObject},
-                       {Id::Text_ScanAddr, &QLabel::staticMetaObject},
-                       {Id::Text_ScanForm, &QLabel::staticMetaObject}}},
-        WindowGadgets{"Changelog",
-                      Id::Dialog_Changelog,
-                      {{Id::Editor_Changelog, &QTextBrowser::staticMetaObject}}},
-        WindowGadgets{"About",
-                      Id::Dialog_About,
-                      {{Id::Button_Donate, &QPushButton::staticMetaObject},
-                       {Id::Editor_About, &QTextBrowser::staticMetaObject},
-                       {Id::Frame_About, &QGroupBox::staticMetaObject},
-                       {Id::Hyper_About, &HyperlinkLabel::staticMetaObject}}}),
+    ::testing::Values(WindowGadgets{"Window_Main",
+                                    Id::Window_Main,
+                                    {{Id::Button_Send, &QPushButton::staticMetaObject},
+                                     {Id::Button_Save, &QPushButton::staticMetaObject},
+                                     {Id::Button_Scan, &QToolButton::staticMetaObject},
+                                     {Id::Button_Config, &QToolButton::staticMetaObject},
+                                     {Id::Combo_Timer, &QComboBox::staticMetaObject},
+                                     {Id::Editor_Msg, &QPlainTextEdit::staticMetaObject},
+                                     {Id::List_Templs, &QListWidget::staticMetaObject},
+                                     {Id::Spin_Timer, &QSpinBox::staticMetaObject},
+                                     {Id::Splitter_Horiz, &QSplitter::staticMetaObject},
+                                     {Id::Splitter_Vertc, &QSplitter::staticMetaObject},
+                                     {Id::Tree_List, &QTreeWidget::staticMetaObject}}},
+                      WindowGadgets{"Settings",
+                                    Id::Dialog_Settings,
+                                    {{Id::Button_Settings_OK, &QPushButton::staticMetaObject},
+                                     {Id::Check_Settings_Broad, &QCheckBox::staticMetaObject},
+                                     {Id::Combo_ScanL, &QComboBox::staticMetaObject},
+                                     {Id::Combo_ScanR, &QComboBox::staticMetaObject},
+                                     {Id::Frame_Settings_Scanner, &QGroupBox::staticMetaObject},
+                                     {Id::Frame_Settings_Common, &QGroupBox::staticMetaObject},
+                                     {Id::IpAddr_Settings, &Ipv4Field::staticMetaObject},
+                                     {Id::Text_ScanName, &QLabel::staticMetaObject},
+                                     {Id::Text_ScanAddr, &QLabel::staticMetaObject},
+                                     {Id::Text_ScanForm, &QLabel::staticMetaObject}}},
+                      WindowGadgets{"Changelog",
+                                    Id::Dialog_Changelog,
+                                    {{Id::Editor_Changelog, &QTextBrowser::staticMetaObject}}},
+                      WindowGadgets{"About",
+                                    Id::Dialog_About,
+                                    {{Id::Button_Donate, &QPushButton::staticMetaObject},
+                                     {Id::Editor_About, &QTextBrowser::staticMetaObject},
+                                     {Id::Frame_About, &QGroupBox::staticMetaObject},
+                                     {Id::Hyper_About, &HyperlinkLabel::staticMetaObject}}}),
     [](const auto& p) { return std::string(p.param.name); });
 
 TEST(Windows, fixedCaptionsAndGadgetSettings) {

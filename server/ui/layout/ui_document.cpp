@@ -43,10 +43,10 @@ struct FlagInfo {
 };
 
 constexpr FlagInfo kFlags[] = {
-    {"systemmenu", FlagSystemMenu}, {"minimizebox", FlagMinimizeBox},
+    {"systemmenu", FlagSystemMenu},   {"minimizebox", FlagMinimizeBox},
     {"maximizebox", FlagMaximizeBox}, {"resizable", FlagResizable},
-    {"centered", FlagCentered}, {"vertical", FlagVertical},
-    {"readonly", FlagReadOnly}, {"underline", FlagUnderline},
+    {"centered", FlagCentered},       {"vertical", FlagVertical},
+    {"readonly", FlagReadOnly},       {"underline", FlagUnderline},
 };
 
 std::string_view tagOf(NodeKind kind) {
@@ -173,11 +173,16 @@ private:
             bool negative;
         };
         static constexpr IntAttr kInts[] = {
-            {"width", &UiNode::width, false},       {"height", &UiNode::height, false},
-            {"minwidth", &UiNode::minWidth, false}, {"minheight", &UiNode::minHeight, false},
-            {"min", &UiNode::min, true},            {"max", &UiNode::max, true},
-            {"spacing", &UiNode::spacing, false},   {"margin", &UiNode::margin, false},
-            {"firstmin", &UiNode::firstMin, false}, {"secondmin", &UiNode::secondMin, false},
+            {"width", &UiNode::width, false},
+            {"height", &UiNode::height, false},
+            {"minwidth", &UiNode::minWidth, false},
+            {"minheight", &UiNode::minHeight, false},
+            {"min", &UiNode::min, true},
+            {"max", &UiNode::max, true},
+            {"spacing", &UiNode::spacing, false},
+            {"margin", &UiNode::margin, false},
+            {"firstmin", &UiNode::firstMin, false},
+            {"secondmin", &UiNode::secondMin, false},
         };
         for (const auto& a : kInts) {
             if (a.name != name) continue;

@@ -1,12 +1,11 @@
 #pragma once
 // The dialog-definition document: windows described as nested boxes and gadgets, read once
 // with Expat into a tree that every later opening of a window builds from.
+#include <QByteArrayView>
+#include <QString>
 #include <memory>
 #include <optional>
 #include <vector>
-
-#include <QByteArrayView>
-#include <QString>
 
 #include "server/ui/identifiers.h"
 
@@ -63,7 +62,7 @@ struct UiNode {
     unsigned flags = 0;
     int width = -1, height = -1;  // requested size; -1 = the natural size
     int minWidth = -1, minHeight = -1;
-    int min = 0, max = 100;  // spin range
+    int min = 0, max = 100;         // spin range
     int spacing = -1, margin = -1;  // -1 = the engine's default
     Expand expand;
     bool alignCenter = false;

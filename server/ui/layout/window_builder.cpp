@@ -35,7 +35,9 @@ private:
     QSize floor_;
 };
 
-QSizePolicy::Policy policyFor(bool grows) { return grows ? QSizePolicy::Expanding : QSizePolicy::Fixed; }
+QSizePolicy::Policy policyFor(bool grows) {
+    return grows ? QSizePolicy::Expanding : QSizePolicy::Fixed;
+}
 
 // A child's requested size is the least it gets; a child that may not grow in a direction
 // keeps exactly its requested (or natural) size there.
@@ -77,8 +79,8 @@ public:
             content = new QWidget(main);
             main->setCentralWidget(content);
         }
-        auto* layout = new WindowLayout(content, QSize(std::max(def.minWidth, 0),
-                                                       std::max(def.minHeight, 0)));
+        auto* layout =
+            new WindowLayout(content, QSize(std::max(def.minWidth, 0), std::max(def.minHeight, 0)));
         const int margin = orDefault(def.margin, 0);
         layout->setContentsMargins(margin, margin, margin, margin);
         layout->setSpacing(0);
@@ -133,8 +135,8 @@ private:
     QWidget* makeBox(const UiNode& n) {
         auto* box = new QWidget;
         const bool vertical = n.kind == NodeKind::VBox;
-        auto* layout = new QBoxLayout(vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight,
-                                      box);
+        auto* layout =
+            new QBoxLayout(vertical ? QBoxLayout::TopToBottom : QBoxLayout::LeftToRight, box);
         const int margin = orDefault(n.margin, kDefaultMargin);
         layout->setContentsMargins(margin, margin, margin, margin);
         layout->setSpacing(orDefault(n.spacing, kDefaultSpacing));
@@ -279,9 +281,7 @@ private:
     BuiltWindow& out_;
 };
 
-QWidget* BuiltWindow::widget(Id id) const {
-    return widgets_.value(static_cast<int>(id)).data();
-}
+QWidget* BuiltWindow::widget(Id id) const { return widgets_.value(static_cast<int>(id)).data(); }
 
 BuiltWindow buildWindow(const UiDocument& doc, QStringView name, QWidget* host) {
     BuiltWindow built;
