@@ -30,6 +30,14 @@ void fillFormats(QComboBox* combo, int selected) {
     combo->setCurrentIndex(selected < combo->count() ? selected : -1);
 }
 
+// Always a dialog, also without a parent window.
+BuiltWindow openDialog(const UiDocument& doc, QStringView name, QWidget* parent) {
+    auto* host = new QDialog(parent);
+    BuiltWindow built = buildWindow(doc, name, host);
+    if (!built.isValid()) delete host;
+    return built;
+}
+
 void openInBrowser(const QUrl& url) {
     // A browser that does not start is not reported.
     QDesktopServices::openUrl(url);
@@ -42,7 +50,7 @@ void openInBrowser(const QUrl& url) {
 SettingsDialog::SettingsDialog(const UiDocument& doc, QWidget* parent,
                                tw::server::ServerConfig& config,
                                const tw::server::InterfaceTexts& texts)
-    : built_(openWindow(doc, u"Settings", parent)), config_(config) {
+    : built_(openDialog(doc, u"Settings", parent)), config_(config) {
     QDialog* d = dialog();
     if (!d) return;
     d->setWindowTitle(texts[Text::Settings]);
@@ -103,7 +111,7 @@ void SettingsDialog::store() {
 
 DocumentDialog::DocumentDialog(const UiDocument& doc, QWidget* parent, QStringView name,
                                const tw::server::InterfaceTexts& texts, UrlOpener opener)
-    : built_(openWindow(doc, name, parent)) {
+    : built_(openDialog(doc, name, parent)) {
     QDialog* d = dialog();
     if (!d) return;
     if (!opener) opener = openInBrowser;
