@@ -159,6 +159,19 @@ TEST(ServerProcess, StartUpFailuresEndWithTheirCodeAndBox) {
     }
 }
 
+TEST(ServerProcess, OnlyTheExactDebugSwitchStartsTheDebugLog) {
+    // A start that fails at once is enough: the switch is read before the checks.
+    for (const auto& [arg, logged] : {std::pair{"--debug", true}, std::pair{"--DEBUG", false}}) {
+        SCOPED_TRACE(arg);
+        Server s;
+        s.writeConfig("", ".\\no-such-folder\\clients.xml");
+        auto options = s.options();
+        options.args = {arg};
+        EXPECT_EQ(tw::test::run(tw::test::binPath("tellwick_server"), options).code, 1);
+        EXPECT_EQ(fs::exists(s.work() / "debug_server.log"), logged);
+    }
+}
+
 TEST(ServerProcess, TerminationSignalsSaveTheLiveGeometry) {
     Server s;
     writeFile(s.work() / "clients.xml", kSmallClients);
