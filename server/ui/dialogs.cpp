@@ -63,8 +63,10 @@ SettingsDialog::SettingsDialog(const UiDocument& doc, QWidget* parent,
         check->setToolTip(texts[Text::BroadcastModeTip]);
         check->setChecked(config.Broadcast == 1);
     }
-    if (auto* ip = built_.widget<Ipv4Field>(Id::IpAddr_Settings)) ip->setAddress(config.Broadcast_IP);
-    if (auto* l = built_.widget<QLabel>(Id::Text_ScanForm)) l->setText(texts[Text::DataSavingFormat]);
+    if (auto* ip = built_.widget<Ipv4Field>(Id::IpAddr_Settings))
+        ip->setAddress(config.Broadcast_IP);
+    if (auto* l = built_.widget<QLabel>(Id::Text_ScanForm))
+        l->setText(texts[Text::DataSavingFormat]);
     if (auto* l = built_.widget<QLabel>(Id::Text_ScanName)) l->setText(texts[Text::ScanName]);
     if (auto* l = built_.widget<QLabel>(Id::Text_ScanAddr)) l->setText(texts[Text::ScanAddress]);
     if (auto* c = built_.widget<QComboBox>(Id::Combo_ScanL)) fillFormats(c, config.SaveFormatName);
@@ -97,7 +99,8 @@ bool SettingsDialog::exec() {
 }
 
 void SettingsDialog::store() {
-    if (auto* ip = built_.widget<Ipv4Field>(Id::IpAddr_Settings)) config_.Broadcast_IP = ip->address();
+    if (auto* ip = built_.widget<Ipv4Field>(Id::IpAddr_Settings))
+        config_.Broadcast_IP = ip->address();
     if (auto* check = built_.widget<QCheckBox>(Id::Check_Settings_Broad))
         config_.Broadcast = check->isChecked() ? 1 : 0;
     // A list left without a choice (a value from the file that names no format) keeps it.

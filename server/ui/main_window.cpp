@@ -74,9 +74,8 @@ QMenu* makeMenu(QWidget* parent, Id id) {
 }  // namespace
 
 MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::ServerConfig& config,
-                       const tw::server::InterfaceTexts& texts,
-                       std::filesystem::path templatesFile, tw::server::Notifier* notifier,
-                       QWidget* parent)
+                       const tw::server::InterfaceTexts& texts, std::filesystem::path templatesFile,
+                       tw::server::Notifier* notifier, QWidget* parent)
     : QMainWindow(parent),
       doc_(std::move(doc)),
       config_(config),
@@ -97,7 +96,9 @@ MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::Server
 MainWindow::~MainWindow() = default;
 
 QPlainTextEdit* MainWindow::editor() const { return built_.widget<QPlainTextEdit>(Id::Editor_Msg); }
-QListWidget* MainWindow::templatesList() const { return built_.widget<QListWidget>(Id::List_Templs); }
+QListWidget* MainWindow::templatesList() const {
+    return built_.widget<QListWidget>(Id::List_Templs);
+}
 QTreeWidget* MainWindow::tree() const { return built_.widget<QTreeWidget>(Id::Tree_List); }
 QPushButton* MainWindow::sendButton() const { return built_.widget<QPushButton>(Id::Button_Send); }
 
@@ -144,8 +145,8 @@ void MainWindow::setupEditor() {
 void MainWindow::buildMenus() {
     editorMenu_ = makeMenu(this, Id::Menu_Editor);
     QPlainTextEdit* ed = editor();
-    connect(addItem(editorMenu_, Id::Menu_Cut, texts_[Text::Cut], Id::Ico_Cut),
-            &QAction::triggered, this, [ed] { ed->cut(); });
+    connect(addItem(editorMenu_, Id::Menu_Cut, texts_[Text::Cut], Id::Ico_Cut), &QAction::triggered,
+            this, [ed] { ed->cut(); });
     connect(addItem(editorMenu_, Id::Menu_Copy, texts_[Text::Copy], Id::Ico_Copy),
             &QAction::triggered, this, [ed] { ed->copy(); });
     connect(addItem(editorMenu_, Id::Menu_Paste, texts_[Text::Paste], Id::Ico_Paste),
@@ -167,8 +168,8 @@ void MainWindow::buildMenus() {
             this, [this] {
                 if (OpenSettingsDialog(*doc_, this, config_, texts_)) refreshBroadcastIndicator();
             });
-    connect(addItem(configMenu_, Id::Menu_Changelog, texts_[Text::Changelog]),
-            &QAction::triggered, this, [this] { OpenChangelogDialog(*doc_, this, texts_); });
+    connect(addItem(configMenu_, Id::Menu_Changelog, texts_[Text::Changelog]), &QAction::triggered,
+            this, [this] { OpenChangelogDialog(*doc_, this, texts_); });
     connect(addItem(configMenu_, Id::Menu_About, texts_[Text::About]), &QAction::triggered, this,
             [this] { OpenAboutDialog(*doc_, this, texts_); });
 }
@@ -226,8 +227,7 @@ void MainWindow::setupControls() {
         scan->setIcon(QIcon(icon));
         scan->setIconSize(icon.size());
         scan->setToolTip(texts_[Text::ClientsScanner]);
-        connect(scan, &QToolButton::clicked, this,
-                [this] { popup(scannerMenu_, QCursor::pos()); });
+        connect(scan, &QToolButton::clicked, this, [this] { popup(scannerMenu_, QCursor::pos()); });
     }
     if (auto* cfg = built_.widget<QToolButton>(Id::Button_Config)) {
         const QPixmap icon = loadIcon(Id::Ico_Config);
@@ -265,16 +265,15 @@ void MainWindow::onTemplateClicked(int row) {
 
 void MainWindow::saveTemplate() {
     QListWidget* list = templatesList();
-    const int current = list && list->currentItem() && list->currentItem()->isSelected()
-                            ? list->currentRow()
-                            : -1;
+    const int current =
+        list && list->currentItem() && list->currentItem()->isSelected() ? list->currentRow() : -1;
     selectedTemplate_ = current;
     QString text = editor()->toPlainText();
     text.replace(u'\n', QStringLiteral("\r\n"));
     const TemplateDraft draft = draftTemplate(text, templates_, current);
     if (!draft.worthSaving()) return;
-    const auto result = tw::server::SaveTemplate(templatesFile_, templates_, draft.name,
-                                                 draft.text, texts_, notifier_);
+    const auto result = tw::server::SaveTemplate(templatesFile_, templates_, draft.name, draft.text,
+                                                 texts_, notifier_);
     if (result.saved && result.added && list) list->addItem(draft.name);
 }
 
@@ -369,8 +368,10 @@ tw::server::WindowGeometry MainWindow::liveGeometry() const {
     g.y = pos().y();
     g.width = width();
     g.height = height();
-    if (auto* s = built_.widget<QSplitter>(Id::Splitter_Horiz)) g.splitterHoriz = s->sizes().value(0);
-    if (auto* s = built_.widget<QSplitter>(Id::Splitter_Vertc)) g.splitterVertc = s->sizes().value(0);
+    if (auto* s = built_.widget<QSplitter>(Id::Splitter_Horiz))
+        g.splitterHoriz = s->sizes().value(0);
+    if (auto* s = built_.widget<QSplitter>(Id::Splitter_Vertc))
+        g.splitterVertc = s->sizes().value(0);
     return g;
 }
 

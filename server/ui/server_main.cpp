@@ -128,8 +128,7 @@ int runServer(int argc, char** argv) {
         tw::diag::registerEventSourceOrExit(texts[Text::ErrorTitle],
                                             texts[Text::CantCreateRegistryKey], 1);
 
-    MainWindow window(xmlUi, config, texts, tw::server::dataFilePath(config.Templates),
-                      &notifier);
+    MainWindow window(xmlUi, config, texts, tw::server::dataFilePath(config.Templates), &notifier);
     if (!window.isValid()) return 1;
     ClientTreeView treeView(window.tree(), context.tree, context.clientsLock);
     tw::server::ServerEngine engine(context, texts);
@@ -186,8 +185,8 @@ int runServer(int argc, char** argv) {
 
     // The clients database fills the tree.
     tw::server::ConvertOldClientsFile(config.Clients);
-    const auto loaded = tw::server::LoadClientsDatabase(
-        tw::server::dataFilePath(config.Clients), context.tree.records(), &treeView, texts);
+    const auto loaded = tw::server::LoadClientsDatabase(tw::server::dataFilePath(config.Clients),
+                                                        context.tree.records(), &treeView, texts);
     if (loaded.failed()) {
         showMessageBox(texts[Text::ErrorTitle], loaded.message, BoxIcon::Error);
         return -1;

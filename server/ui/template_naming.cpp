@@ -12,8 +12,8 @@ TemplateDraft draftTemplate(const QString& editorText, const tw::server::Templat
         if (second < 0) return draft;
         draft.name = text.mid(1, second - 1).trimmed();
         const qsizetype third = text.indexOf(u'"', second + 1);
-        draft.text = (third < 0 ? text.mid(second + 1) : text.mid(second + 1, third - second - 1))
-                         .trimmed();
+        draft.text =
+            (third < 0 ? text.mid(second + 1) : text.mid(second + 1, third - second - 1)).trimmed();
         return draft;
     }
     draft.text = text;

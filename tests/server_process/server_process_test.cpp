@@ -66,8 +66,8 @@ public:
                      const std::string& clientsPath = ".\\clients.xml") {
         writeFile(work() / "srv_config.ini",
                   std::string(kBom) + "[Common]\r\nLanguage = EN\r\n" + extraCommon +
-                      "\r\n[Network]\r\nProtoUseTCP = 1\r\nPortListen = " +
-                      std::to_string(port_) + "\r\n\r\n[Paths]\r\nClients = " + clientsPath + "\r\n");
+                      "\r\n[Network]\r\nProtoUseTCP = 1\r\nPortListen = " + std::to_string(port_) +
+                      "\r\n\r\n[Paths]\r\nClients = " + clientsPath + "\r\n");
     }
 
     Process::Options options(const fs::path& runtime = {}) const {
@@ -108,8 +108,8 @@ TEST(ServerProcess, SecondInstanceStopsAndLeavesTheFirstRunning) {
     auto running = first.start();
 
     Server second;  // own folder and port, same lock folder
-    const auto r = tw::test::run(tw::test::binPath("tellwick_server"),
-                                 second.options(first.runtimeDir()));
+    const auto r =
+        tw::test::run(tw::test::binPath("tellwick_server"), second.options(first.runtimeDir()));
     EXPECT_EQ(r.code, 1);
     EXPECT_NE(r.err.find("Stop: The server is already running. Terminating...\n"),
               std::string::npos)
@@ -123,8 +123,8 @@ TEST(ServerProcess, SecondInstanceStopsAndLeavesTheFirstRunning) {
 
 struct FailedStart {
     const char* what;
-    const char* clientsXml;    // null: no file
-    const char* clientsPath;   // the configured path
+    const char* clientsXml;   // null: no file
+    const char* clientsPath;  // the configured path
     bool holdPort;
     int exitCode;
     const char* stderrText;
@@ -136,8 +136,7 @@ TEST(ServerProcess, StartUpFailuresEndWithTheirCodeAndBox) {
          ".\\clients.xml", false, 255, "Error: Error occured while parsing clients.xml: "},
         {"clients file cannot be created", nullptr, ".\\no-such-folder\\clients.xml", false, 1,
          "Error: Can't create or open clients.xml file.\n"},
-        {"report port busy", kSmallClients, ".\\clients.xml", true, 1,
-         "Error: Can't open port "},
+        {"report port busy", kSmallClients, ".\\clients.xml", true, 1, "Error: Can't open port "},
     };
     for (const FailedStart& c : cases) {
         SCOPED_TRACE(c.what);

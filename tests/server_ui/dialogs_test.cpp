@@ -1,3 +1,5 @@
+#include "server/ui/dialogs.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -7,7 +9,6 @@
 #include <QTextBrowser>
 #include <QTimer>
 
-#include "server/ui/dialogs.h"
 #include "server/ui/layout/gadgets.h"
 #include "ui_fixture.h"
 

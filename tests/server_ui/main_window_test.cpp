@@ -31,7 +31,9 @@ protected:
         ASSERT_EQ(list->count(), 2);
     }
     QPoint centreOf(int row) const { return list->visualItemRect(list->item(row)).center(); }
-    void leftClick(int row) { QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(row)); }
+    void leftClick(int row) {
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, centreOf(row));
+    }
     QStringList itemTexts() const {
         QStringList out;
         for (int i = 0; i < list->count(); ++i) out << list->item(i)->text();

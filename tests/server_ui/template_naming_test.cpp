@@ -1,6 +1,6 @@
-#include <gtest/gtest.h>
-
 #include "server/ui/template_naming.h"
+
+#include <gtest/gtest.h>
 
 namespace tw::ui {
 namespace {
@@ -26,8 +26,7 @@ TEST(TemplateNaming, NameAndTextFromEditor) {
          QStringLiteral("Head"), QStringLiteral("body")},
         {"header wins over the selected template", QStringLiteral("\"New\"x"), 0,
          QStringLiteral("New"), QStringLiteral("x")},
-        {"quote without a second one saves nothing", QStringLiteral("\"Meeting at 10"), -1, {},
-         {}},
+        {"quote without a second one saves nothing", QStringLiteral("\"Meeting at 10"), -1, {}, {}},
         {"selected template is overwritten", QStringLiteral("Lunch moved to 13"), 1,
          QStringLiteral("Fire drill"), QStringLiteral("Lunch moved to 13")},
         {"40 characters are the name", forty, -1, forty, forty},
