@@ -225,6 +225,9 @@ void ClientTreeView::Impl::onItemChanged(QTreeWidgetItem* changedItem, int colum
             rows.push_back({i, records[static_cast<std::size_t>(i)].checkMark, 0});
         anyChecked = clients.anyChecked();
     }
+    // The widget leaves the current item alone when only the box was hit; the item acted on
+    // becomes current, as a click on it would make it.
+    if (tree->currentItem() != changedItem) tree->setCurrentItem(changedItem);
     show(rows, false);
 }
 
