@@ -53,7 +53,8 @@ void ClientTree::recount(TreeMode mode) {
     ModeState& m = state(mode);
     const std::size_t n = list_.size();
     m.counted.resize(n);
-    const auto folders = std::count_if(slot_.begin(), slot_.end(), [](std::int32_t s) { return s >= 0; });
+    const auto folders =
+        std::count_if(slot_.begin(), slot_.end(), [](std::int32_t s) { return s >= 0; });
     m.bits.assign(static_cast<std::size_t>(folders), BitCounts{});
     for (std::size_t i = 0; i < n; ++i) {
         const std::uint8_t v = field(list_[i], mode);

@@ -90,9 +90,12 @@ Qt::CheckState shownState(std::uint8_t mark) {
 
 std::uint8_t markOf(Qt::CheckState state) {
     switch (state) {
-        case Qt::Checked: return tw::server::kMarkChecked;
-        case Qt::PartiallyChecked: return tw::server::kMarkPartly;
-        default: return tw::server::kMarkUnchecked;
+        case Qt::Checked:
+            return tw::server::kMarkChecked;
+        case Qt::PartiallyChecked:
+            return tw::server::kMarkPartly;
+        default:
+            return tw::server::kMarkUnchecked;
     }
 }
 
@@ -128,10 +131,10 @@ struct ClientTreeView::Impl {
     tw::server::ClientTree& clients;
     std::mutex& lock;
 
-    std::array<QIcon, 16> icons;             // by delivery state
-    std::vector<ClientItem*> items;          // record index -> item
-    std::vector<ClientItem*> openFolders;    // during a load: last item of each level
-    QList<QTreeWidgetItem*> pendingTop;      // built, not yet handed to the widget
+    std::array<QIcon, 16> icons;           // by delivery state
+    std::vector<ClientItem*> items;        // record index -> item
+    std::vector<ClientItem*> openFolders;  // during a load: last item of each level
+    QList<QTreeWidgetItem*> pendingTop;    // built, not yet handed to the widget
     bool flushQueued = false;
     bool anyChecked = false;
 
@@ -160,8 +163,8 @@ ClientItem* ClientTreeView::Impl::newItem(const QString& caption, int level, std
 
     // Level gives the nesting: the parent is the last item one level up. A level that skips
     // ahead hangs the item under the deepest open folder.
-    const auto depth = std::min<std::size_t>(static_cast<std::size_t>(std::max(level, 0)),
-                                             openFolders.size());
+    const auto depth =
+        std::min<std::size_t>(static_cast<std::size_t>(std::max(level, 0)), openFolders.size());
     openFolders.resize(depth);
     if (depth == 0)
         pendingTop.append(item);
@@ -171,7 +174,8 @@ ClientItem* ClientTreeView::Impl::newItem(const QString& caption, int level, std
 
     if (!flushQueued) {
         flushQueued = true;
-        QMetaObject::invokeMethod(q, [this] { flush(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            q, [this] { flush(); }, Qt::QueuedConnection);
     }
     return item;
 }
@@ -264,8 +268,8 @@ private:
 
 }  // namespace
 
-ClientTreeView::ClientTreeView(QTreeWidget* tree, tw::server::ClientTree& clients,
-                               std::mutex& lock, QObject* parent)
+ClientTreeView::ClientTreeView(QTreeWidget* tree, tw::server::ClientTree& clients, std::mutex& lock,
+                               QObject* parent)
     : QObject(parent), d_(new Impl{this, tree, clients, lock, {}, {}, {}, {}, false, false}) {
     const std::map<int, QPixmap> images = DrawStateImages();
     for (std::size_t state = 0; state < d_->icons.size(); ++state)
@@ -278,9 +282,7 @@ ClientTreeView::ClientTreeView(QTreeWidget* tree, tw::server::ClientTree& client
     tree->viewport()->installEventFilter(new TreeEventFilter(this, this));
 }
 
-ClientTreeView::~ClientTreeView() {
-    qDeleteAll(d_->pendingTop);
-}
+ClientTreeView::~ClientTreeView() { qDeleteAll(d_->pendingTop); }
 
 void ClientTreeView::ClearTree() {
     qDeleteAll(d_->pendingTop);
@@ -308,8 +310,8 @@ void ClientTreeView::rebuildFromRecords(const QString& rootCaption) {
         const tw::server::ClientsList& records = d_->clients.records();
         rows.reserve(records.size());
         for (const ClientRecord& r : records)
-            rows.push_back({r.parentIndex < 0 ? rootCaption : r.name, r.level, r.checkMark,
-                            r.deliveryState});
+            rows.push_back(
+                {r.parentIndex < 0 ? rootCaption : r.name, r.level, r.checkMark, r.deliveryState});
         anyChecked = d_->clients.anyChecked();
     }
     ClearTree();

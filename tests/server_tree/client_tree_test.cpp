@@ -1,10 +1,10 @@
 // The client tree's logic over the records, without a window.
+#include "server/data/client_tree.h"
+
 #include <gtest/gtest.h>
 
 #include <random>
 #include <vector>
-
-#include "server/data/client_tree.h"
 
 namespace tw::server {
 namespace {
@@ -120,7 +120,7 @@ TEST(ClientTreeIcons, folderShowsTheCombinationOfItsChildren) {
         {9, 0, 0, 9},   // one answered the check so far
         {9, 4, 4, 13},  // the others silent when the check ends
         {9, 9, 9, 9},   // all answered
-        {2, 4, 4, 6}, {1, 4, 4, 5}, {1, 2, 4, 7}, {1, 1, 1, 1}, {2, 2, 2, 2}, {0, 0, 0, 0},
+        {2, 4, 4, 6},  {1, 4, 4, 5}, {1, 2, 4, 7}, {1, 1, 1, 1}, {2, 2, 2, 2}, {0, 0, 0, 0},
     };
     for (const Case& k : cases) {
         SmallTree t;

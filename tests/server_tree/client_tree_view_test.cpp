@@ -1,5 +1,7 @@
 // The client tree gadget in the program's main window: items paired with the records, state
 // images, and what the operator's clicks and keys do to the check marks.
+#include "server/ui/client_tree_view.h"
+
 #include <gtest/gtest.h>
 
 #include <QContextMenuEvent>
@@ -11,7 +13,6 @@
 #include <memory>
 
 #include "server/data/clients.h"
-#include "server/ui/client_tree_view.h"
 #include "server/ui/layout/ui_document.h"
 #include "server/ui/layout/window_builder.h"
 #include "server/ui/resources.h"
@@ -56,8 +57,8 @@ protected:
         tw::test::writeFile(dir / "clients.xml", kClientsXml);
         tw::server::InterfaceTexts texts;
         texts.setLanguage(QStringLiteral("EN"), 47128, nullptr);
-        const auto result =
-            tw::server::LoadClientsDatabase(dir / "clients.xml", clients.records(), view.get(), texts);
+        const auto result = tw::server::LoadClientsDatabase(dir / "clients.xml", clients.records(),
+                                                            view.get(), texts);
         ASSERT_EQ(result.status, tw::server::LoadResult::Status::Loaded);
         clients.rebuildIndex();
         ASSERT_EQ(view->itemCount(), kCount);
@@ -70,7 +71,9 @@ protected:
 
     QTreeWidgetItem* item(int i) const { return view->item(i); }
     Qt::CheckState shown(int i) const { return item(i)->checkState(0); }
-    std::uint8_t mark(int i) const { return clients.records()[static_cast<std::size_t>(i)].checkMark; }
+    std::uint8_t mark(int i) const {
+        return clients.records()[static_cast<std::size_t>(i)].checkMark;
+    }
 
     QPoint boxOf(int i) const {
         tree->scrollToItem(item(i));
@@ -83,7 +86,9 @@ protected:
         opt.decorationSize = tree->iconSize();
         opt.text = item(i)->text(0);
         opt.checkState = item(i)->checkState(0);
-        return tree->style()->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, tree).center();
+        return tree->style()
+            ->subElementRect(QStyle::SE_ItemViewItemCheckIndicator, &opt, tree)
+            .center();
     }
     QPoint captionOf(int i) const {
         tree->scrollToItem(item(i));
@@ -115,7 +120,8 @@ TEST_F(TreeWindow, loadPairsItemsWithRecordsByLevelUnderTheRootCaption) {
     EXPECT_EQ(item(kRoot)->text(0), QStringLiteral("All clients"));
     EXPECT_EQ(item(kL2)->text(0), QStringLiteral("10.0.1.2"));
     for (int i = 1; i < kCount; ++i) {
-        EXPECT_EQ(item(i)->parent(), item(clients.records()[static_cast<std::size_t>(i)].parentIndex))
+        EXPECT_EQ(item(i)->parent(),
+                  item(clients.records()[static_cast<std::size_t>(i)].parentIndex))
             << i;
         EXPECT_EQ(shown(i), Qt::Unchecked);
         EXPECT_FALSE(item(i)->flags() & Qt::ItemIsAutoTristate);
@@ -253,27 +259,51 @@ TEST(StateImages, pixelsFollowTheRectangleTable) {
         QRgb colour;  // 0: the window background
     };
     const Probe probes[] = {
-        {0, 6, 2, qRgb(140, 140, 140)},   {0, 10, 6, qRgb(210, 210, 210)},
-        {0, 25, 21, qRgb(210, 210, 210)}, {0, 26, 21, qRgb(140, 140, 140)},
-        {0, 29, 25, qRgb(140, 140, 140)}, {0, 5, 2, 0}, {0, 29, 26, 0}, {0, 6, 1, 0},
-        {1, 6, 2, qRgb(200, 140, 0)},     {1, 15, 15, qRgb(255, 255, 0)},
-        {2, 6, 2, qRgb(50, 150, 50)},     {2, 15, 15, qRgb(0, 255, 0)},
-        {4, 29, 25, qRgb(150, 50, 50)},   {4, 15, 15, qRgb(255, 0, 0)},
-        {9, 9, 6, qRgb(50, 50, 150)},     {9, 10, 6, qRgb(120, 120, 255)},
-        {3, 6, 2, qRgb(200, 140, 0)},     {3, 10, 5, qRgb(255, 255, 0)},
-        {3, 16, 22, qRgb(255, 255, 0)},   {3, 16, 23, qRgb(200, 140, 0)},
-        {3, 17, 10, qRgb(150, 150, 50)},  {3, 18, 5, qRgb(0, 255, 0)},
-        {3, 25, 22, qRgb(0, 255, 0)},     {3, 26, 22, qRgb(50, 150, 50)},
-        {6, 12, 12, qRgb(255, 0, 0)},     {6, 17, 25, qRgb(140, 140, 140)},
-        {6, 20, 3, qRgb(50, 150, 50)},    {6, 20, 10, qRgb(0, 255, 0)},
-        {5, 7, 3, qRgb(150, 50, 50)},     {5, 17, 2, qRgb(140, 140, 140)},
-        {5, 29, 25, qRgb(200, 140, 0)},   {5, 20, 10, qRgb(255, 255, 0)},
-        {13, 12, 12, qRgb(255, 0, 0)},    {13, 17, 12, qRgb(100, 100, 100)},
-        {13, 28, 3, qRgb(50, 50, 150)},   {13, 20, 12, qRgb(120, 120, 255)},
-        {7, 6, 2, qRgb(150, 50, 50)},     {7, 6, 6, qRgb(255, 0, 0)},
-        {7, 13, 21, qRgb(255, 0, 0)},     {7, 14, 2, qRgb(200, 140, 0)},
-        {7, 14, 6, qRgb(255, 255, 0)},    {7, 22, 25, qRgb(50, 150, 50)},
-        {7, 29, 21, qRgb(0, 255, 0)},     {7, 5, 10, 0}, {7, 29, 26, 0},
+        {0, 6, 2, qRgb(140, 140, 140)},
+        {0, 10, 6, qRgb(210, 210, 210)},
+        {0, 25, 21, qRgb(210, 210, 210)},
+        {0, 26, 21, qRgb(140, 140, 140)},
+        {0, 29, 25, qRgb(140, 140, 140)},
+        {0, 5, 2, 0},
+        {0, 29, 26, 0},
+        {0, 6, 1, 0},
+        {1, 6, 2, qRgb(200, 140, 0)},
+        {1, 15, 15, qRgb(255, 255, 0)},
+        {2, 6, 2, qRgb(50, 150, 50)},
+        {2, 15, 15, qRgb(0, 255, 0)},
+        {4, 29, 25, qRgb(150, 50, 50)},
+        {4, 15, 15, qRgb(255, 0, 0)},
+        {9, 9, 6, qRgb(50, 50, 150)},
+        {9, 10, 6, qRgb(120, 120, 255)},
+        {3, 6, 2, qRgb(200, 140, 0)},
+        {3, 10, 5, qRgb(255, 255, 0)},
+        {3, 16, 22, qRgb(255, 255, 0)},
+        {3, 16, 23, qRgb(200, 140, 0)},
+        {3, 17, 10, qRgb(150, 150, 50)},
+        {3, 18, 5, qRgb(0, 255, 0)},
+        {3, 25, 22, qRgb(0, 255, 0)},
+        {3, 26, 22, qRgb(50, 150, 50)},
+        {6, 12, 12, qRgb(255, 0, 0)},
+        {6, 17, 25, qRgb(140, 140, 140)},
+        {6, 20, 3, qRgb(50, 150, 50)},
+        {6, 20, 10, qRgb(0, 255, 0)},
+        {5, 7, 3, qRgb(150, 50, 50)},
+        {5, 17, 2, qRgb(140, 140, 140)},
+        {5, 29, 25, qRgb(200, 140, 0)},
+        {5, 20, 10, qRgb(255, 255, 0)},
+        {13, 12, 12, qRgb(255, 0, 0)},
+        {13, 17, 12, qRgb(100, 100, 100)},
+        {13, 28, 3, qRgb(50, 50, 150)},
+        {13, 20, 12, qRgb(120, 120, 255)},
+        {7, 6, 2, qRgb(150, 50, 50)},
+        {7, 6, 6, qRgb(255, 0, 0)},
+        {7, 13, 21, qRgb(255, 0, 0)},
+        {7, 14, 2, qRgb(200, 140, 0)},
+        {7, 14, 6, qRgb(255, 255, 0)},
+        {7, 22, 25, qRgb(50, 150, 50)},
+        {7, 29, 21, qRgb(0, 255, 0)},
+        {7, 5, 10, 0},
+        {7, 29, 26, 0},
     };
     const auto images = DrawStateImages();
     std::vector<int> keys;
