@@ -295,7 +295,7 @@ TEST(ClientProcess, eventLogSwitchControlsRegistrationAndRecords) {
         ASSERT_TRUE(h.peer.waitForCount(2));
         EXPECT_EQ(registered(h), row.registers);
         EXPECT_EQ(std::filesystem::exists(h.registry), row.registers);
-        EXPECT_EQ(h.eventIds(), row.writes ? std::vector<int>{100, 101, 102} : std::vector<int>{});
+        EXPECT_EQ(h.eventIds(), (row.writes ? std::vector<int>{100, 101, 102} : std::vector<int>{}));
     }
 }
 
