@@ -50,9 +50,8 @@ ClientConfig readClientConfig(const std::filesystem::path& file) {
         if (line.empty() || line.front() == ';') continue;
         if (line.front() == '[') {
             const auto close = line.find(']');
-            group = std::string(trim(line.substr(1, close == std::string_view::npos
-                                                         ? std::string_view::npos
-                                                         : close - 1)));
+            group = std::string(trim(line.substr(
+                1, close == std::string_view::npos ? std::string_view::npos : close - 1)));
             continue;
         }
         const auto eq = line.find('=');

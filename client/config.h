@@ -8,7 +8,7 @@
 namespace tw::client {
 
 struct ClientConfig {
-    std::uint8_t useEventLogger = 1;    // [Common] Log.UseEventLogger
+    std::uint8_t useEventLogger = 1;      // [Common] Log.UseEventLogger
     int portListen = kDefaultClientPort;  // [Network] Net.PortListen
     int portSender = kDefaultServerPort;  // [Network] Net.PortSender
 };

@@ -1,12 +1,13 @@
 #include "client/end_of_session.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <csignal>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace tw::client {
 namespace {

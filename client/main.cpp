@@ -56,9 +56,10 @@ int main(int argc, char** argv) {
     diag::setEventLogSwitch(config.useEventLogger);
 
     if (config.useEventLogger == 1 && !diag::registerEventMessageFile()) {
-        platform::showMessageBox(QStringLiteral("Error!"),
-                                 QStringLiteral("Can't create registry key.\rThe program is interrupted."),
-                                 platform::BoxIcon::Error);
+        platform::showMessageBox(
+            QStringLiteral("Error!"),
+            QStringLiteral("Can't create registry key.\rThe program is interrupted."),
+            platform::BoxIcon::Error);
         return 0;
     }
 

@@ -33,10 +33,14 @@ std::vector<std::string> incomingPacketLog(const MessagePacket& packet, Transpor
 
 std::string_view reportName(std::uint8_t kind) {
     switch (kind) {
-        case M_REP_DELIVERED: return "#M_REP_DELIVERED";
-        case M_REP_CONFIRMED: return "#M_REP_CONFIRMED";
-        case M_REP_IAMHERE: return "#M_REP_IAMHERE";
-        case M_REP_ACTIVE: return "#M_REP_ACTIVE";
+        case M_REP_DELIVERED:
+            return "#M_REP_DELIVERED";
+        case M_REP_CONFIRMED:
+            return "#M_REP_CONFIRMED";
+        case M_REP_IAMHERE:
+            return "#M_REP_IAMHERE";
+        case M_REP_ACTIVE:
+            return "#M_REP_ACTIVE";
     }
     return "";
 }
@@ -46,8 +50,7 @@ std::string reportedLine(const ReplyTarget& target, const ClientNames& names, st
            ", MyFQDN$ = " + names.fqdn + ", Packet = " + std::string(reportName(kind));
 }
 
-ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet,
-                         std::uint8_t kind) {
+ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, std::uint8_t kind) {
     ReportPacket r;  // ClientAddr stays empty: the server fills it in on receipt
     r.clientName = utf8ToUtf16(names.netbios);
     r.clientFqdn = utf8ToUtf16(names.fqdn);

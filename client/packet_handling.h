@@ -39,8 +39,7 @@ std::string_view reportName(std::uint8_t kind);
 // "REPORTED: ServerIP = ..., MyNetBIOS = ..., MyFQDN$ = ..., Packet = #M_REP_..."
 std::string reportedLine(const ReplyTarget& target, const ClientNames& names, std::uint8_t kind);
 
-ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet,
-                         std::uint8_t kind);
+ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, std::uint8_t kind);
 
 // One report: connect (TCP with the usual connect time-out), one send, close. A report that
 // cannot be sent is lost; the result only says whether it went out.

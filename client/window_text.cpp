@@ -60,8 +60,8 @@ MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics) {
 
     MessageLayout l;
     l.textSize = QSize(width, height);
-    l.innerSize = QSize(kMargin + width + kMargin,
-                        kMargin + height + kMargin + kButtonHeight + kMargin);
+    l.innerSize =
+        QSize(kMargin + width + kMargin, kMargin + height + kMargin + kButtonHeight + kMargin);
     l.buttonPos = QPoint(l.innerSize.width() / 2 - kButtonWidth / 2, kMargin + height + kMargin);
     return l;
 }

@@ -27,11 +27,13 @@ Process::Options withArgs(std::vector<std::string> args,
 class PrivateDisplay {
 public:
     PrivateDisplay()
-        : server_(kXvfb, withArgs({"-displayfd", "1", "-screen", "0", "1280x1024x24",
-                                   "-nolisten", "tcp"})) {
-        waitFor([&] { return server_.out().find('\n') != std::string::npos || !server_.running(); });
+        : server_(kXvfb, withArgs({"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten",
+                                   "tcp"})) {
+        waitFor(
+            [&] { return server_.out().find('\n') != std::string::npos || !server_.running(); });
         const std::string out = server_.out();
-        if (const auto nl = out.find('\n'); nl != std::string::npos) name_ = ":" + out.substr(0, nl);
+        if (const auto nl = out.find('\n'); nl != std::string::npos)
+            name_ = ":" + out.substr(0, nl);
     }
     const std::string& name() const { return name_; }
 
@@ -49,7 +51,9 @@ private:
     std::string name_;
 };
 
-int countOf(const std::vector<int>& ids, int id) { return static_cast<int>(std::count(ids.begin(), ids.end(), id)); }
+int countOf(const std::vector<int>& ids, int id) {
+    return static_cast<int>(std::count(ids.begin(), ids.end(), id));
+}
 
 }  // namespace
 
@@ -78,7 +82,8 @@ TEST(ClientDesktop, messageIsConfirmedWithTheKeyboardButNotByAnEarlyKey) {
     ASSERT_EQ(display.xdotool({"key", "Return"}).code, 0);
     const auto pressedAfter = std::chrono::steady_clock::now() - delivered;
     if (pressedAfter < 800ms) {
-        EXPECT_FALSE(h.peer.waitForCount(2, 1200ms - std::chrono::duration_cast<std::chrono::milliseconds>(pressedAfter)));
+        EXPECT_FALSE(h.peer.waitForCount(
+            2, 1200ms - std::chrono::duration_cast<std::chrono::milliseconds>(pressedAfter)));
         EXPECT_EQ(display.findWindow("Message"), wid);
     } else {
         ADD_FAILURE() << "too slow to press the key within the first second";
@@ -94,8 +99,9 @@ TEST(ClientDesktop, messageIsConfirmedWithTheKeyboardButNotByAnEarlyKey) {
     ASSERT_EQ(ev.size(), 3u);
     EXPECT_EQ(ev[1].id, 101);
     EXPECT_EQ(ev[2].id, 102);
-    EXPECT_EQ(ev[2].strings, (std::vector<std::string>{"OPERATOR-PC", "321",
-                                                       "Fire drill at 11:00\nPlease use the stairs"}));
+    EXPECT_EQ(ev[2].strings,
+              (std::vector<std::string>{"OPERATOR-PC", "321",
+                                        "Fire drill at 11:00\nPlease use the stairs"}));
 
     // A message from the console sender is shown the same way and never reported.
     const RunResult cli = run(binPath("tellwick_cli"),

@@ -37,7 +37,9 @@ ClientHarness::ClientHarness(int logger)
                 "\nNet.PortSender = " + std::to_string(peer.port()) + "\n");
 }
 
-void ClientHarness::writeConfig(const std::string& text) { writeFile(work / "cln_config.ini", text); }
+void ClientHarness::writeConfig(const std::string& text) {
+    writeFile(work / "cln_config.ini", text);
+}
 
 Process::Options ClientHarness::options(std::vector<std::string> args,
                                         std::map<std::string, std::string> env) const {
@@ -61,14 +63,15 @@ std::unique_ptr<Process> ClientHarness::start(std::vector<std::string> args,
 
 bool ClientHarness::waitStarted(Process& p) {
     return waitFor([&] {
-        if (!p.running()) return true;
-        if (useEventLogger != 0) {
-            for (int id : eventIds())
-                if (id == 100) return true;
-            return false;
-        }
-        return debugLog().find("NameFQDN = ") != std::string::npos;
-    }) && p.running();
+               if (!p.running()) return true;
+               if (useEventLogger != 0) {
+                   for (int id : eventIds())
+                       if (id == 100) return true;
+                   return false;
+               }
+               return debugLog().find("NameFQDN = ") != std::string::npos;
+           }) &&
+           p.running();
 }
 
 void ClientHarness::send(const MessagePacket& packet, Transport transport) const {

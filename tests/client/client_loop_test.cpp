@@ -32,10 +32,11 @@ std::vector<QString> showAndConfirmAt(ClientApp& app, const QString& pressAt) {
         if (!w) return;
         finder.stop();
         titles.push_back(w->windowTitle());
-        QObject::connect(w, &QWidget::windowTitleChanged, w, [&titles, w, pressAt](const QString& t) {
-            titles.push_back(t);
-            if (t == pressAt) w->okButton()->click();
-        });
+        QObject::connect(w, &QWidget::windowTitleChanged, w,
+                         [&titles, w, pressAt](const QString& t) {
+                             titles.push_back(t);
+                             if (t == pressAt) w->okButton()->click();
+                         });
     });
     finder.start();
     EXPECT_TRUE(test::waitFor([&] { return app.pass(); }));
@@ -70,10 +71,11 @@ TEST(ClientLoop, titleCountsMinutesAndStartsAgainForTheNextWindow) {
     };
 
     send(u"EN", u"11", 1);
-    EXPECT_EQ(showAndConfirmAt(app, QStringLiteral("Message 3 minutes ago")),
-              (std::vector<QString>{QStringLiteral("Message"), QStringLiteral("Message 1 minute ago"),
-                                    QStringLiteral("Message 2 minutes ago"),
-                                    QStringLiteral("Message 3 minutes ago")}));
+    EXPECT_EQ(
+        showAndConfirmAt(app, QStringLiteral("Message 3 minutes ago")),
+        (std::vector<QString>{QStringLiteral("Message"), QStringLiteral("Message 1 minute ago"),
+                              QStringLiteral("Message 2 minutes ago"),
+                              QStringLiteral("Message 3 minutes ago")}));
     EXPECT_EQ(app.lastConfirmedRootId(), u"11");
     ASSERT_TRUE(server.waitForCount(2));
 

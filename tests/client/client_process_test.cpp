@@ -15,7 +15,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-const std::map<std::string, std::string> kConfirmAt(const char* ms) {
+std::map<std::string, std::string> confirmAfter(const char* ms) {
     return {{"TELLWICK_TEST_CONFIRM_AFTER_MS", ms}};
 }
 
@@ -86,7 +86,7 @@ TEST(ClientProcess, answersProbesToTheSenderPortOverTheProbesTransport) {
 
 TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) {
     ClientHarness h;
-    auto client = h.start({"--debug"}, kConfirmAt("100"));
+    auto client = h.start({"--debug"}, confirmAfter("100"));
     ASSERT_TRUE(h.waitStarted(*client)) << client->err();
 
     h.send(makePacket(1, u"500", u"Lunch & <b>cake</b>\nin room 2"), Transport::Tcp);
@@ -117,7 +117,8 @@ TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) 
     EXPECT_EQ(rs[2].report.reportMask, M_REP_CONFIRMED);
     EXPECT_EQ(rs[2].transport, Transport::Udp);
     EXPECT_EQ(rs[3].report.reportMask, M_REP_CONFIRMED);
-    const auto dup = linesWith(h.debugLines(), "DUPLICATED MESSAGE. REPORTED: ServerIP = 127.0.0.1, ");
+    const auto dup =
+        linesWith(h.debugLines(), "DUPLICATED MESSAGE. REPORTED: ServerIP = 127.0.0.1, ");
     ASSERT_EQ(dup.size(), 2u);
     EXPECT_TRUE(dup[0].ends_with(", Packet = #M_REP_CONFIRMED"));
 
@@ -133,7 +134,7 @@ TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) 
 
 TEST(ClientProcess, packetsWaitWhileAWindowIsOpenAndUdpGoesBeforeTcp) {
     ClientHarness h;
-    auto client = h.start({"--debug"}, kConfirmAt("1500"));
+    auto client = h.start({"--debug"}, confirmAfter("1500"));
     ASSERT_TRUE(h.waitStarted(*client)) << client->err();
 
     h.send(makePacket(1, u"700", u"first"), Transport::Tcp);
@@ -165,12 +166,13 @@ TEST(ClientProcess, packetsWaitWhileAWindowIsOpenAndUdpGoesBeforeTcp) {
 
 TEST(ClientProcess, shortPacketIsReadAsZeroPaddedAndEmptyConnectionsAreIgnored) {
     ClientHarness h;
-    auto client = h.start({"--debug"}, kConfirmAt("0"));
+    auto client = h.start({"--debug"}, confirmAfter("0"));
     ASSERT_TRUE(h.waitStarted(*client)) << client->err();
 
     // Only the fields up to the text: the text is empty and the flags (1 wanted) are lost.
     const auto full = makePacket(1, u"77", u"lost text").serialize();
-    h.sendBytes(std::vector<std::uint8_t>(full.begin(), full.begin() + kOffMsgText), Transport::Tcp);
+    h.sendBytes(std::vector<std::uint8_t>(full.begin(), full.begin() + kOffMsgText),
+                Transport::Tcp);
     // A connection that closes without a byte is no packet at all.
     ASSERT_NE(net::openConnection("127.0.0.1", h.listenPort, Transport::Tcp), nullptr);
     h.send(makePacket(5, u"78"), Transport::Tcp);
@@ -212,17 +214,21 @@ TEST(ClientProcess, startUpFailuresShowTheirBoxAndEndWithZero) {
     const Case cases[] = {
         {"busy udp port", [&](ClientHarness& h) { ASSERT_TRUE(busyUdp.open(h.listenPort)); },
          [](const ClientHarness& h) {
-             return "Error!: Can't open udp-port " + std::to_string(h.listenPort) + ". Already busy?\n";
+             return "Error!: Can't open udp-port " + std::to_string(h.listenPort) +
+                    ". Already busy?\n";
          },
          [](const ClientHarness& h) {
-             return "ERROR: Can't open udp-port " + std::to_string(h.listenPort) + ". Already busy?";
+             return "ERROR: Can't open udp-port " + std::to_string(h.listenPort) +
+                    ". Already busy?";
          }},
         {"busy tcp port", [&](ClientHarness& h) { ASSERT_TRUE(busyTcp.open(h.listenPort)); },
          [](const ClientHarness& h) {
-             return "Error!: Can't open tcp-port " + std::to_string(h.listenPort) + ". Already busy?\n";
+             return "Error!: Can't open tcp-port " + std::to_string(h.listenPort) +
+                    ". Already busy?\n";
          },
          [](const ClientHarness& h) {
-             return "ERROR: Can't open tcp-port " + std::to_string(h.listenPort) + ". Already busy?";
+             return "ERROR: Can't open tcp-port " + std::to_string(h.listenPort) +
+                    ". Already busy?";
          }},
         {"port above 65535",
          [](ClientHarness& h) { h.writeConfig("[Network]\nNet.PortListen = 70000\n"); },
@@ -238,7 +244,8 @@ TEST(ClientProcess, startUpFailuresShowTheirBoxAndEndWithZero) {
              writeFile(h.registry, "not a folder");
          },
          [](const ClientHarness&) {
-             return std::string("Error!: Can't create registry key.\rThe program is interrupted.\n");
+             return std::string(
+                 "Error!: Can't create registry key.\rThe program is interrupted.\n");
          },
          [](const ClientHarness&) { return std::string(); }},
     };
@@ -279,8 +286,9 @@ TEST(ClientProcess, secondInstanceStopsAndTheFirstKeepsRunning) {
 TEST(ClientProcess, eventLogSwitchControlsRegistrationAndRecords) {
     const auto registered = [](const ClientHarness& h) {
         return std::filesystem::exists(
-            h.registry / "SYSTEM/CurrentControlSet/services/eventlog/Application/Tellwick Client/"
-                         "EventMessageFile");
+            h.registry /
+            "SYSTEM/CurrentControlSet/services/eventlog/Application/Tellwick Client/"
+            "EventMessageFile");
     };
     struct Row {
         int logger;
@@ -289,13 +297,14 @@ TEST(ClientProcess, eventLogSwitchControlsRegistrationAndRecords) {
     for (const Row& row : rows) {
         SCOPED_TRACE(row.logger);
         ClientHarness h(row.logger);
-        auto client = h.start({"--debug"}, kConfirmAt("0"));
+        auto client = h.start({"--debug"}, confirmAfter("0"));
         ASSERT_TRUE(h.waitStarted(*client)) << client->err();
         h.send(makePacket(1, u"5"), Transport::Udp);
         ASSERT_TRUE(h.peer.waitForCount(2));
         EXPECT_EQ(registered(h), row.registers);
         EXPECT_EQ(std::filesystem::exists(h.registry), row.registers);
-        EXPECT_EQ(h.eventIds(), (row.writes ? std::vector<int>{100, 101, 102} : std::vector<int>{}));
+        EXPECT_EQ(h.eventIds(),
+                  (row.writes ? std::vector<int>{100, 101, 102} : std::vector<int>{}));
     }
 }
 

@@ -1,3 +1,5 @@
+#include "client/message_window.h"
+
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -7,7 +9,6 @@
 #include <QTest>
 #include <algorithm>
 
-#include "client/message_window.h"
 #include "client/window_text.h"
 
 using namespace tw::client;
@@ -36,13 +37,18 @@ TEST(MessageWindow, sizeAndButtonFollowTheFontMetrics) {
         QString text;
         QStringList lines;
     } cases[] = {
-        {"one line", QStringLiteral("Server restarts at 18:00"), {QStringLiteral("Server restarts at 18:00")}},
-        {"two lines", QStringLiteral("Short\nA much longer second line"),
+        {"one line",
+         QStringLiteral("Server restarts at 18:00"),
+         {QStringLiteral("Server restarts at 18:00")}},
+        {"two lines",
+         QStringLiteral("Short\nA much longer second line"),
          {QStringLiteral("Short"), QStringLiteral("A much longer second line")}},
-        {"empty middle line", QStringLiteral("Top\n\nBottom line"),
+        {"empty middle line",
+         QStringLiteral("Top\n\nBottom line"),
          {QStringLiteral("Top"), QString(), QStringLiteral("Bottom line")}},
         {"empty text", QString(), {QString()}},
-        {"markup and ampersand measured literally", QStringLiteral("<b>Tom & Jerry</b>"),
+        {"markup and ampersand measured literally",
+         QStringLiteral("<b>Tom & Jerry</b>"),
          {QStringLiteral("<b>Tom & Jerry</b>")}},
         {"500 characters", longLine, {longLine}},
     };
@@ -53,8 +59,7 @@ TEST(MessageWindow, sizeAndButtonFollowTheFontMetrics) {
         EXPECT_EQ(w.textView()->geometry(), QRect(10, 10, e.w, e.h));
         EXPECT_EQ(w.textView()->text(), c.text);
         EXPECT_EQ(w.size(), QSize(10 + e.w + 10, 10 + e.h + 10 + 25 + 10));
-        EXPECT_EQ(w.okButton()->geometry(),
-                  QRect((10 + e.w + 10) / 2 - 45, 10 + e.h + 10, 90, 25));
+        EXPECT_EQ(w.okButton()->geometry(), QRect((10 + e.w + 10) / 2 - 45, 10 + e.h + 10, 90, 25));
         EXPECT_GT(e.h, 0);
     }
     const QFontMetrics fm(messageFont());
@@ -68,8 +73,8 @@ TEST(MessageWindow, isCentredOnThePrimaryScreenEvenWhenWiderThanIt) {
     small.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&small));
     const QRect f = small.frameGeometry();
-    EXPECT_EQ(f.topLeft(), QPoint((screen.width() - f.width()) / 2,
-                                  (screen.height() - f.height()) / 2));
+    EXPECT_EQ(f.topLeft(),
+              QPoint((screen.width() - f.width()) / 2, (screen.height() - f.height()) / 2));
 
     MessageWindow wide(QString(500, u'W'), QStringLiteral("Message"));
     wide.show();
