@@ -27,6 +27,8 @@ void setProgram(const ProgramIdentity& identity);
 // current directory. Returns the debug flag.
 bool initDebugLog(int argc, char** argv);
 bool debugEnabled();
+// The current program's debug log file name (async-signal-safe, for the fault report).
+const char* debugLogFile();
 // Appends one line (UTF-8, CR LF). Opens and closes the file per line; safe from any thread.
 void debugLog(std::string_view line);
 void debugLog(std::u16string_view line);

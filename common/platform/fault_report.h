@@ -22,4 +22,8 @@ std::size_t formatFaultReport(const FaultInfo& info, char* out, std::size_t capa
 // the report to standard error and the debug log, then exits with code 1.
 void installFaultReport();
 
+// Gives the calling thread an alternate signal stack of its own, so that a stack overflow on
+// that thread still gets its report (the handler itself covers every thread without it).
+void prepareFaultStackForThread();
+
 }  // namespace tw::platform

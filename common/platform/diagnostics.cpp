@@ -1,0 +1,106 @@
+#include "common/platform/diagnostics.h"
+
+#include <fcntl.h>
+#include <locale.h>
+#include <unistd.h>
+#include <wctype.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "common/platform/paths.h"
+#include "common/platform/registry.h"
+#include "common/text.h"
+
+namespace tw::diag {
+
+namespace {
+
+// Read by the fault handler too, so plain atomics and no locks.
+std::atomic<const ProgramIdentity*> program{&kServerIdentity};
+std::atomic<bool> debugFlag{false};
+std::atomic<std::uint8_t> eventLogSwitch{0};
+
+constexpr const char* kEventMessageFile = "EventMessageFile";
+
+// Letter case as the system compares paths: every letter the C.UTF-8 locale knows, not only
+// ASCII, so a Cyrillic folder name in other case still counts as the same path.
+std::u16string upperForCompare(std::string_view utf8) {
+    std::u16string s = utf8ToUtf16(utf8);
+    static const locale_t utf8Locale =
+        ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+    if (!utf8Locale) return asciiUpper(s);
+    for (char16_t& c : s) {
+        if (c >= 0xD800 && c <= 0xDFFF) continue;
+        const wint_t u = ::towupper_l(static_cast<wint_t>(c), utf8Locale);
+        if (u <= 0xFFFF) c = static_cast<char16_t>(u);
+    }
+    return s;
+}
+
+}  // namespace
+
+void setProgram(const ProgramIdentity& identity) { program.store(&identity); }
+
+bool initDebugLog(int argc, char** argv) {
+    if (argc < 2 || !argv || !argv[1] || std::strcmp(argv[1], "--debug") != 0)
+        return debugFlag.load();
+    debugFlag.store(true);
+    const int fd = ::open(debugLogFile(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd >= 0) ::close(fd);
+    return true;
+}
+
+bool debugEnabled() { return debugFlag.load(std::memory_order_relaxed); }
+
+const char* debugLogFile() { return program.load(std::memory_order_relaxed)->debugLogFile; }
+
+void debugLog(std::string_view line) {
+    if (!debugEnabled()) return;
+    const int fd = ::open(debugLogFile(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One write per line: lines of different threads may interleave, never mix.
+    std::string buf;
+    buf.reserve(line.size() + 2);
+    buf.append(line).append("\r\n");
+    std::string_view rest = buf;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+}
+
+void debugLog(std::u16string_view line) {
+    if (!debugEnabled()) return;
+    debugLog(std::string_view(utf16ToUtf8(line)));
+}
+
+bool registerEventMessageFile() {
+    const ProgramIdentity& id = *program.load();
+    const std::string self = platform::programPath().string();
+    const auto stored = platform::registry::readValue(id.registryKey, kEventMessageFile);
+    // A value that already names this program file is left alone, so no write rights are needed.
+    if (stored && !self.empty() && upperForCompare(*stored) == upperForCompare(self)) return true;
+    return platform::registry::writeValue(id.registryKey, kEventMessageFile, self);
+}
+
+void setEventLogSwitch(std::uint8_t value) { eventLogSwitch.store(value); }
+
+void writeEventLog(std::uint16_t type, std::uint32_t id, std::string_view s1, std::string_view s2,
+                   std::string_view s3) {
+    if (eventLogSwitch.load() == 0) return;
+    const ProgramIdentity& p = *program.load();
+    platform::EventRecord record;
+    record.source = p.eventSource;
+    record.type = type;
+    record.id = id;
+    record.category = 0;
+    record.strings = {std::string(s1), std::string(s2), std::string(s3)};
+    platform::reportEvent(record, p.table, p.tableSize);
+}
+
+}  // namespace tw::diag

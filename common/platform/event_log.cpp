@@ -1,0 +1,146 @@
+#include "common/platform/event_log.h"
+
+#include <fcntl.h>
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+
+#include "common/text.h"
+
+namespace tw::platform {
+
+namespace {
+
+const MessageTableEntry* findEntry(std::uint32_t id, const MessageTableEntry* table,
+                                   std::size_t tableSize) {
+    for (std::size_t i = 0; table && i < tableSize; ++i)
+        if (table[i].id == id) return &table[i];
+    return nullptr;
+}
+
+// Bad UTF-8 would make the whole line invalid JSON; the round trip turns it into U+FFFD.
+std::string validUtf8(std::string_view s) { return utf16ToUtf8(utf8ToUtf16(s)); }
+
+void appendJsonString(std::string& out, std::string_view s) {
+    out += '"';
+    for (const char c : validUtf8(s)) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+                    out += buf;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
+}
+
+// The language the process would show its messages in: LC_ALL, then LC_MESSAGES, then LANG.
+bool russianLocale() {
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char* v = std::getenv(name);
+        if (v && *v)
+            return v[0] == 'r' && v[1] == 'u' && (v[2] == '\0' || v[2] == '_' || v[2] == '.');
+    }
+    return false;
+}
+
+void appendToFile(const char* path, const std::string& line) {
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    // One write per record keeps records of concurrent writers whole.
+    std::string_view rest = line;
+    while (!rest.empty()) {
+        const ssize_t n = ::write(fd, rest.data(), rest.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        rest.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+}
+
+std::mutex syslogMutex;  // openlog's identifier is process-wide
+
+}  // namespace
+
+std::string formatEventMessage(std::string_view text, const std::array<std::string, 3>& strings) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 1 < text.size()) {
+            const char n = text[i + 1];
+            if (n >= '1' && n <= '3') {
+                out += strings[static_cast<std::size_t>(n - '1')];
+                ++i;
+                continue;
+            }
+            if (n == 'r') {
+                out += '\n';
+                ++i;
+                continue;
+            }
+        }
+        out += text[i];
+    }
+    if (out.size() >= 2 && out.compare(out.size() - 2, 2, "\r\n") == 0) out.resize(out.size() - 2);
+    return out;
+}
+
+void reportEvent(const EventRecord& record, const MessageTableEntry* table, std::size_t tableSize) {
+    const MessageTableEntry* entry = findEntry(record.id, table, tableSize);
+    const char* file = std::getenv("TELLWICK_EVENTLOG");
+    if (file && *file) {
+        std::string line = "{\"source\":";
+        appendJsonString(line, record.source);
+        line += ",\"type\":" + std::to_string(record.type);
+        line += ",\"id\":" + std::to_string(record.id);
+        line += ",\"category\":" + std::to_string(record.category);
+        line += ",\"strings\":[";
+        for (std::size_t i = 0; i < record.strings.size(); ++i) {
+            if (i) line += ',';
+            appendJsonString(line, record.strings[i]);
+        }
+        line += "],\"message\":";
+        appendJsonString(line, entry ? formatEventMessage(entry->english, record.strings) : "");
+        line += "}\n";
+        appendToFile(file, line);
+        return;
+    }
+
+    const char* text = entry ? (russianLocale() ? entry->russian : entry->english) : "";
+    const std::string message = formatEventMessage(text, record.strings);
+    std::lock_guard lock(syslogMutex);
+    ::openlog(record.source.c_str(), LOG_PID, LOG_USER);
+    ::syslog(LOG_INFO, "%s", message.c_str());
+    ::closelog();
+}
+
+}  // namespace tw::platform

@@ -1,0 +1,74 @@
+#include "common/platform/message_box.h"
+
+#include <unistd.h>
+
+#include <QApplication>
+#include <QByteArray>
+#include <QMessageBox>
+#include <QThread>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+namespace tw::platform {
+
+namespace {
+
+void writeToStderr(const QString& title, const QString& text) {
+    // One write, so that lines of several threads never mix.
+    const QByteArray line = title.toUtf8() + ": " + text.toUtf8() + "\n";
+    const char* data = line.constData();
+    std::size_t size = static_cast<std::size_t>(line.size());
+    while (size) {
+        const ssize_t n = ::write(2, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+}
+
+void showBox(const QString& title, const QString& text, BoxIcon icon) {
+    QMessageBox box;
+    box.setWindowTitle(title);
+    // Box texts may carry names and texts from the network: never read them as markup.
+    box.setTextFormat(Qt::PlainText);
+    box.setText(text);
+    switch (icon) {
+        case BoxIcon::None:
+            box.setIcon(QMessageBox::NoIcon);
+            break;
+        case BoxIcon::Error:
+            box.setIcon(QMessageBox::Critical);
+            break;
+        case BoxIcon::Warning:
+            box.setIcon(QMessageBox::Warning);
+            break;
+        case BoxIcon::Information:
+            box.setIcon(QMessageBox::Information);
+            break;
+    }
+    box.setStandardButtons(QMessageBox::Ok);
+    box.exec();
+}
+
+}  // namespace
+
+void showMessageBox(const QString& title, const QString& text, BoxIcon icon) {
+    writeToStderr(title, text);
+    const char* quiet = std::getenv("TELLWICK_NONINTERACTIVE");
+    if (quiet && std::strcmp(quiet, "1") == 0) return;
+    // Without a widget application (a console start, an early failure) the standard-error
+    // line is all there is.
+    auto* app = qobject_cast<QApplication*>(QCoreApplication::instance());
+    if (!app) return;
+    if (QThread::currentThread() == app->thread()) {
+        showBox(title, text, icon);
+    } else {
+        // Widgets belong to the user-interface thread; a worker waits for the OK there.
+        QMetaObject::invokeMethod(
+            app, [&] { showBox(title, text, icon); }, Qt::BlockingQueuedConnection);
+    }
+}
+
+}  // namespace tw::platform

@@ -1,0 +1,23 @@
+// The server's event message table and the names its diagnostic channels use.
+#include "common/platform/diagnostics.h"
+
+namespace tw::diag {
+
+namespace {
+
+const platform::MessageTableEntry kServerMessages[] = {
+    {101, "Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3\r\n",
+     "ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n"},
+};
+
+}  // namespace
+
+const ProgramIdentity kServerIdentity = {
+    "debug_server.log",
+    "Tellwick Server",
+    "SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\Tellwick Server",
+    kServerMessages,
+    std::size(kServerMessages),
+};
+
+}  // namespace tw::diag
