@@ -12,6 +12,7 @@
 #include "common/platform/diagnostics.h"
 #include "common/platform/host_names.h"
 #include "common/platform/message_box.h"
+#include "common/platform/qt/event_source.h"
 #include "common/platform/single_instance.h"
 
 using namespace tw;
@@ -55,13 +56,8 @@ int main(int argc, char** argv) {
         client::readClientConfig(std::filesystem::current_path() / "cln_config.ini");
     diag::setEventLogSwitch(config.useEventLogger);
 
-    if (config.useEventLogger == 1 && !diag::registerEventMessageFile()) {
-        platform::showMessageBox(
-            QStringLiteral("Error!"),
-            QStringLiteral("Can't create registry key.\rThe program is interrupted."),
-            platform::BoxIcon::Error);
-        return 0;
-    }
+    // Shows "Error!" and ends with 0 when the event source cannot be registered.
+    if (config.useEventLogger == 1) diag::registerClientEventSourceOrExit();
 
     diag::debugLog("Network connections initializing...");
     diag::debugLog("Creating udp-listener...");

