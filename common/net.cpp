@@ -129,6 +129,36 @@ bool sendBlock(std::string_view host, int port, Transport transport,
 
 // ---------------------------------------------------------------------------------------------
 
+struct UdpSender::Impl {
+    asio::ip::udp::socket socket{threadContext()};
+};
+
+UdpSender::UdpSender() : d_(std::make_unique<Impl>()) {}
+UdpSender::~UdpSender() {
+    std::error_code ec;
+    d_->socket.close(ec);
+}
+
+bool UdpSender::sendTo(std::string_view host, int port, std::span<const std::uint8_t> bytes) {
+    if (!validPort(port)) return false;
+    const auto addr = resolveV4(host);
+    if (!addr) return false;
+    std::error_code ec;
+    if (!d_->socket.is_open()) {
+        d_->socket.open(asio::ip::udp::v4(), ec);
+        if (!ec) d_->socket.set_option(asio::socket_base::broadcast(true), ec);
+        if (ec) {
+            d_->socket.close(ec);
+            return false;
+        }
+    }
+    d_->socket.send_to(asio::buffer(bytes.data(), bytes.size()),
+                       asio::ip::udp::endpoint(*addr, static_cast<unsigned short>(port)), 0, ec);
+    return !ec;
+}
+
+// ---------------------------------------------------------------------------------------------
+
 struct UdpListener::Impl {
     asio::io_context ctx;
     asio::ip::udp::socket socket{ctx};

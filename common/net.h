@@ -47,6 +47,22 @@ bool sendBlock(std::string_view host, int port, Transport transport,
                std::span<const std::uint8_t> bytes,
                std::chrono::milliseconds timeout = kConnectTimeout);
 
+// One UDP socket that sends blocks to many addresses in turn: a sender with a long list
+// saves a socket per address. Like a UDP Connection it may send to a broadcast address.
+class UdpSender {
+public:
+    UdpSender();
+    ~UdpSender();
+    UdpSender(const UdpSender&) = delete;
+    UdpSender& operator=(const UdpSender&) = delete;
+    // False when the host cannot be resolved, the port is invalid or the send was refused.
+    bool sendTo(std::string_view host, int port, std::span<const std::uint8_t> bytes);
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
 // One packet taken from a listener, with the dotted IPv4 address of its peer.
 struct Received {
     Transport transport = Transport::Udp;

@@ -91,3 +91,18 @@ TEST(Net, tcpPollGivesUpOnAStalledPeer) {
     ASSERT_TRUE(test::waitFor([&] { return (r = tcp.poll(1297, 300ms)).has_value(); }));
     EXPECT_EQ(r->data.size(), 10u);
 }
+
+TEST(Net, udpSenderServesManyTargetsFromOneSocket) {
+    test::TestPeer a, b;
+    net::UdpSender sender;
+    const std::vector<std::uint8_t> block(1297, 0x42);
+    EXPECT_TRUE(sender.sendTo("127.0.0.1", a.port(), block));
+    EXPECT_TRUE(sender.sendTo("localhost", b.port(), block));
+    EXPECT_TRUE(sender.sendTo("127.0.0.2", a.port(), block));
+    EXPECT_FALSE(sender.sendTo("127.0.0.1", 65536, block));
+    EXPECT_FALSE(sender.sendTo("no-such-host.invalid", a.port(), block));
+    ASSERT_TRUE(a.waitForCount(2));
+    ASSERT_TRUE(b.waitForCount(1));
+    EXPECT_EQ(a.received()[0].data, block);
+    EXPECT_EQ(b.received()[0].data, block);
+}

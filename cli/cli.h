@@ -1,0 +1,72 @@
+#pragma once
+// The decisions of the command-line sender, kept apart from main() so that tests can call
+// them: reading the arguments, expanding the address list, the progress steps and the run.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <iosfwd>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "common/packets.h"
+
+namespace tw::cli {
+
+// A list that expands to more addresses than this is refused before anything is sent: the
+// whole list is held in memory, and a run of this size already takes some seconds.
+inline constexpr std::size_t kMaxAddresses = std::size_t{1} << 20;
+
+std::string usageText();
+std::string helpText();
+std::string versionText();
+
+struct Options {
+    std::string addressList;
+    std::string text;      // UTF-8, outer double quotes removed and "|" already turned into LF
+    int port = 0;          // 0: the default client port
+    int mode = 0;          // 1 TCP, 2 UDP, 0 not given
+    std::string language;  // "RU", "EN" or empty
+    int requiredSeen = 0;  // address and text options seen, in any mix
+};
+
+// What reading the arguments decided: go on and send, or end now with `exitCode`.
+struct ParseOutcome {
+    bool send = false;
+    int exitCode = 0;
+    Options options;
+};
+
+// Reads the arguments (without the program name) and prints usage, help, version and the
+// errors found on the way to `out`.
+ParseOutcome parseArguments(const std::vector<std::string>& args, std::ostream& out);
+
+// The numeric value of a port text: leading blanks, an optional sign and the digits that
+// follow; anything without digits is 0. Values too large to hold come back out of range.
+long long numericValue(std::string_view text);
+
+enum class ListResult { Ok, BadAddress, TooMany };
+
+// Splits the list at "," and expands every item into `out`: ranges by the odometer rule,
+// then IPv4 addresses and computer names as written. Nothing usable is kept on error.
+ListResult expandAddressList(std::string_view list, std::vector<std::string>& out,
+                             std::size_t limit = kMaxAddresses);
+
+// The percentage printed before sending to position `i` (counted from 1) of `n` addresses,
+// or nothing when no progress line is due there.
+std::optional<int> progressPercent(std::size_t i, std::size_t n);
+
+MessagePacket buildPacket(const Options& options, std::string_view senderName,
+                          std::u16string_view msgRootId);
+
+// Opens a connection to one address, sends the block and closes it; a failure is not reported.
+using SendFunction = std::function<void(const std::string& host, int port, Transport,
+                                        std::span<const std::uint8_t>)>;
+
+// The whole program after start-up: returns the exit code.
+int run(const std::vector<std::string>& args, std::ostream& out, const SendFunction& send,
+        std::string_view senderName);
+
+}  // namespace tw::cli

@@ -1,0 +1,20 @@
+#pragma once
+// Whole-file reading and crash-safe replacement of files that the programs rewrite
+// (preferences files, the clients database).
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace tw {
+
+// The bytes of a regular file; nullopt when it is missing or cannot be read.
+std::optional<std::string> readWholeFile(const std::filesystem::path& path);
+
+// Replaces `path` with `bytes`: the data goes to a temporary file in the same folder, is
+// flushed to disk and then renamed over the old file, so a crash or a full disk leaves either
+// the old file or the new one, never a mix. A symbolic link is followed, not replaced.
+// False (and the old file untouched) on any failure.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+
+}  // namespace tw

@@ -1,0 +1,89 @@
+#pragma once
+// The clients database: clients.xml read into the clients list (tree order, root first) and
+// into the client tree, the conversion of the older clients.ini, the start-up check that the
+// file could be created.
+#include <QString>
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <vector>
+
+#include "server/data/texts.h"
+
+namespace tw::server {
+
+inline constexpr int kMessageIdChars = 10;
+inline constexpr int kMessageGuidChars = 78;
+// The widest range a list may hold; wider ones are refused rather than exhausting memory.
+inline constexpr std::size_t kMaxRangeAddresses = 1048576;
+inline constexpr char16_t kRootRecordName[] = u"MSG_Broadcast";
+
+// One item of the client tree. Record n of the clients list and tree item n describe the
+// same item.
+struct ClientRecord {
+    QString address;                 // IPv4 text or computer name; empty for folders
+    QString name;                    // caption; "MSG_Broadcast" for the root record
+    std::uint8_t folder = 0;         // 1 for the root, groups and lists
+    std::uint8_t checkMark = 1;      // 1 unchecked, 2 checked, 3 partly checked
+    std::int32_t parentIndex = -1;   // index of the enclosing folder; -1 for the root
+    std::int32_t level = 0;          // 0 for the root, one more per nesting
+    QString messageId;               // RootId of the last message, at most 10 characters
+    QString messageGuid;             // GUID of the last message, at most 78 characters
+    std::uint8_t deliveryState = 0;  // 0 none, 1 delivered, 2 confirmed, 4 not delivered, 9 active
+    QString reportTime;              // "hh:mm:ss" of the last report
+
+    // The fixed-width fields keep at most their number of characters.
+    void setMessageId(const QString& id) { messageId = id.left(kMessageIdChars); }
+    void setMessageGuid(const QString& guid) { messageGuid = guid.left(kMessageGuidChars); }
+};
+
+using ClientsList = std::vector<ClientRecord>;
+
+// The client tree as the load fills it; the window implements it, tests record the calls.
+// It is called on the thread that runs the load.
+class TreeSink {
+public:
+    virtual ~TreeSink() = default;
+    virtual void ClearTree() = 0;
+    // Appends an item at the end of the tree, with state image 0.
+    virtual void AddTreeItem(const QString& caption, int level) = 0;
+};
+
+struct LoadResult {
+    enum class Status { Loaded, NoFile, Failed };
+    Status status = Status::Loaded;
+    QString message;  // for Failed: the text of the "Error" box, in the interface language
+    bool failed() const { return status == Status::Failed; }
+};
+
+// Clears the list and the tree (sink may be null) and reads the database at `file`. A missing
+// file leaves both empty. On a failure the list stays empty, the tree only cleared, and the
+// result carries the message; the caller shows it and ends the program with exit code -1.
+LoadResult LoadClientsDatabase(const std::filesystem::path& file, ClientsList& list, TreeSink* tree,
+                               const InterfaceTexts& texts);
+
+// Converts an older text database at `clientsPath` (as configured, e.g. ".\clients.ini") into
+// clients.xml beside it and points `clientsPath` at the new file; the older file stays. A file
+// that is not an older database is left alone. True when `clientsPath` changed.
+bool ConvertOldClientsFile(QString& clientsPath);
+
+// The start-up check: true when the file exists or could be created (the test file is
+// removed again at once).
+bool ClientsFileCreatable(const std::filesystem::path& file);
+
+// Parent-to-children lookup over a loaded list, for walking a folder's direct children
+// without scanning the rest of the list.
+class ChildIndex {
+public:
+    explicit ChildIndex(const ClientsList& list);
+    std::span<const std::int32_t> children(std::int32_t index) const;
+
+private:
+    std::vector<std::int32_t> first_;  // children of i: items_[first_[i] .. first_[i + 1])
+    std::vector<std::int32_t> items_;
+};
+
+// A configured path (".\clients.xml") as a file-system path: tw::platform::fromConfigPath.
+std::filesystem::path dataFilePath(const QString& configured);
+
+}  // namespace tw::server

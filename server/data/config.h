@@ -1,0 +1,75 @@
+#pragma once
+// The server's settings record and its file srv_config.ini in the start-up folder.
+#include <QString>
+#include <cstdint>
+#include <filesystem>
+
+#include "server/data/texts.h"
+
+namespace tw::server {
+
+inline constexpr char kConfigFileName[] = "srv_config.ini";
+inline constexpr char kOldConfigFileName[] = "config.ini";
+inline constexpr std::int32_t kKeepWindowEdge = -65535;  // leave the coordinate as opened
+
+// Fields are named by their keys in the file. The defaults are those of a start without any
+// file; LoadConfiguration applies the defaults for missing keys.
+struct ServerConfig {
+    std::uint8_t UseEventLogger = 1;
+    std::int32_t Timer = 5;
+    std::uint8_t Measure = 1;  // 0 seconds, 1 minutes, 2 hours
+    std::uint8_t Broadcast = 0;
+    QString Broadcast_IP = QStringLiteral("0.0.0.0");
+    std::uint8_t ProtoUseTCP = 0;
+    std::int32_t PortListen = 47128;
+    std::int32_t PortSender = 47127;
+    QString Clients = QStringLiteral(".\\clients.xml");  // as written; open via fromConfigPath
+    QString Templates = QStringLiteral(".\\templates.ini");
+    std::uint8_t SaveFormatName = 1;  // 0 IP address, 1 NetBIOS name, 2 FQDN
+    std::uint8_t SaveFormatValue = 1;
+    std::uint8_t WarningMask = 0;  // bit value 1: the UDP warning has been shown
+    std::int32_t WindowPosX = kKeepWindowEdge;
+    std::int32_t WindowPosY = kKeepWindowEdge;
+    std::int32_t WindowHeight = 200;
+    std::int32_t WindowWidth = 455;
+    std::int32_t SplitterHoriz = 80;
+    std::int32_t SplitterVertc = 260;
+    std::int32_t transport = 0;  // not stored: derived at start-up, 1 TCP, 2 UDP
+};
+
+struct DesktopSize {
+    int width = 0;
+    int height = 0;
+};
+
+// The live geometry of the main window at close: position, inner size, splitter positions.
+struct WindowGeometry {
+    std::int32_t x = kKeepWindowEdge;
+    std::int32_t y = kKeepWindowEdge;
+    std::int32_t width = 455;
+    std::int32_t height = 200;
+    std::int32_t splitterHoriz = 80;
+    std::int32_t splitterVertc = 260;
+};
+
+// Takes over config.ini as srv_config.ini when only the older file exists.
+void MigrateConfigFile(const std::filesystem::path& baseDir);
+
+// Fills `config` from <baseDir>/srv_config.ini and sets the language of `texts` (warning
+// through `notifier`). A saved window geometry applies only when the file's ScreenRes equals
+// `desktop`; otherwise the geometry fields get their defaults.
+void LoadConfiguration(ServerConfig& config, InterfaceTexts& texts,
+                       const std::filesystem::path& baseDir, DesktopSize desktop,
+                       Notifier* notifier);
+
+// Writes the record back, keeping every line of the file it does not own. `language` is the
+// current code; the geometry is the window's live one. False when nothing could be written
+// (the caller reports nothing).
+bool SaveConfiguration(const ServerConfig& config, const QString& language,
+                       const std::filesystem::path& baseDir, DesktopSize desktop,
+                       const WindowGeometry& geometry);
+
+// Window geometry of the record, for callers that have no live window.
+WindowGeometry geometryOf(const ServerConfig& config);
+
+}  // namespace tw::server

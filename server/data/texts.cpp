@@ -1,0 +1,144 @@
+#include "server/data/texts.h"
+
+namespace tw::server {
+
+namespace {
+
+struct Row {
+    Text id;
+    const char16_t* en;
+    const char16_t* ru;
+};
+
+// Keep in the order of the enumeration; a test checks it.
+constexpr Row kTable[] = {
+    {Text::ErrorTitle, u"Error", u"Ошибка"},
+    {Text::InfoTitle, u"Info", u"Информация"},
+    {Text::CantInitNetwork, u"Can't init TCP/IP stack.", u"Не могу инициализировать стек TCP/IP."},
+    // Composed with the port: prefix, then suffix (see portBusySuffix).
+    {Text::PortBusy, u"Can't open port ", u"Не могу открыть порт "},
+    {Text::CantCreateClientsFile, u"Can't create or open clients.xml file.",
+     u"Не могу создать или открыть файл clients.xml."},
+    {Text::CantCreateRegistryKey,
+     u"Can't create registry key. Lack of admin privileges?\nThe program is interrupted.",
+     u"Не могу создать раздел в реестре. Нет прав администратора?\nПрограмма прервана."},
+    {Text::ClientsParseError, u"Error occured while parsing clients.xml: ",
+     u"Ошибка в структуре clients.xml:"},
+    {Text::LineLabel, u"Line", u"Строка"},
+    {Text::PositionLabel, u"position", u"позиция"},
+    {Text::KeyLabel, u"Key", u"Ключ"},
+    {Text::SubstringLabel, u"Substring", u"Подстрока"},
+    {Text::ClientsVersionTooOld,
+     u"XML-base of clients is incompartible with this version of program.\n"
+     u"Modify XML-base according directions.",
+     u"Версия XML-базы клиентов несовместима с этой версией программы.\n"
+     u"Настройте XML-базу согласно указаниям."},
+    {Text::NoCheckedClients, u"No checked clients for testing",
+     u"Нет отмеченных клиентов для проверки"},
+    {Text::BadBroadcastAddress, u"Please setup correct broadcast address.",
+     u"Настроен некорректный широковещательный адрес."},
+    {Text::CantSaveTemplate, u"Can't save template!", u"Не удалось сохранить шаблон!"},
+    {Text::UdpWarning,
+     u"You have chosen UDP as transfer protocol.\n"
+     u"Remember, UDP is fast, but isn't reliable protocol and sometimes\n"
+     u"in overloaded networks messages cannot be delivered to addressee.\n\n"
+     u"If this is critical for you, please choose TCP as transfer protocol.",
+     u"У вас в настройках выбран протокол передачи UDP.\n"
+     u"Помните, что UDP работает быстро, но ненадёжен,\n"
+     u"и в перегруженных сетях сообщения иногда могут не доходить.\n\n"
+     u"Если для вас это критично, выберите в настройках протокол передачи TCP."},
+    {Text::SendShortcutTip, u"Keyboard shortcut: Ctrl+Enter", u"Быстрая отправка: Ctrl+Enter"},
+    {Text::SaveTemplateTip, u"Template syntax: \"header\" message body",
+     u"Формат шаблона: \"Заголовок\" тело сообщения (можно многострочное)"},
+    {Text::SaveTemplateCaption, u"Save template", u"Сохранить шаблон"},
+    {Text::AllClients, u"All clients", u"Все клиенты"},
+    {Text::SendMessage, u"Send message", u"Послать сообщение"},
+    {Text::StopSending, u"Stop sending", u"Остановить рассылку"},
+    {Text::Settings, u"Settings", u"Настройки"},
+    {Text::Changelog, u"Changelog", u"История изменений"},
+    {Text::About, u"About", u"О программе"},
+    // Composed with kDonationServiceName.
+    {Text::Donate, u"Donate by ", u"Сделать пожертвование через "},
+    {Text::Copy, u"Copy", u"Копировать"},
+    {Text::Cut, u"Cut", u"Вырезать"},
+    {Text::Paste, u"Paste", u"Вставить"},
+    {Text::Remove, u"Remove", u"Удалить"},
+    {Text::UnitSec, u"sec", u"сек"},
+    {Text::UnitMin, u"min", u"мин"},
+    {Text::UnitHrs, u"hrs", u"час"},
+    {Text::Ready, u"Ready", u"Готов к работе"},
+    {Text::Sending, u"Sending...", u"Рассылка..."},
+    {Text::SendingFinished, u"Sending finished", u"Рассылка завершена"},
+    {Text::SendingInterrupted, u"Sending interrupted", u"Рассылка прервана"},
+    {Text::JobFinished, u"job finished.", u"работа завершена"},
+    {Text::Delivered, u"Delivered", u"Доставлено"},
+    {Text::Confirmed, u"Confirmed", u"Подтверждено"},
+    {Text::NotDelivered, u"Not delivered", u"Не доставлено"},
+    {Text::In, u"in", u"в"},
+    {Text::ClientsScanner, u"Clients scanner", u"Сканер клиентов"},
+    {Text::NewClientsScanning, u"New clients scanning", u"Новое сканирование"},
+    {Text::CheckWorkingClients, u"Check working clients", u"Проверка клиентов"},
+    {Text::FrameCommon, u"Common", u"Общие"},
+    {Text::UseBroadcastMode, u"Use broadcast mode", u"Использовать режим broadcast"},
+    {Text::BroadcastModeTip,
+     u"With checkbox enabled, server sends 1 UDP-packet to broadcast address, instead of "
+     u"message queue to all clients.",
+     u"При включенном флажке, вместо очереди сообщений, сервер будет отсылать 1 UDP-пакет на "
+     u"указанный адрес."},
+    {Text::ScanName, u"Name", u"Имя"},
+    {Text::ScanAddress, u"Address", u"Адрес"},
+    {Text::FrameScanner, u"Scanner", u"Сканер"},
+    {Text::DataSavingFormat, u"Data saving format", u"Формат сохранения данных"},
+};
+
+static_assert(std::size(kTable) == static_cast<std::size_t>(Text::Count),
+              "every text needs its row");
+
+constexpr bool tableInEnumOrder() {
+    for (std::size_t i = 0; i < std::size(kTable); ++i)
+        if (static_cast<std::size_t>(kTable[i].id) != i) return false;
+    return true;
+}
+static_assert(tableInEnumOrder(), "rows must follow the order of enum Text");
+
+const Row& row(Text id) { return kTable[static_cast<std::size_t>(id)]; }
+
+QString portBusySuffix(bool english) {
+    return english ? QStringLiteral(". Already busy?") : QStringLiteral(". Уже используется?");
+}
+
+}  // namespace
+
+InterfaceTexts::InterfaceTexts() { setLanguage(QStringLiteral("RU"), 47128, nullptr); }
+
+QString InterfaceTexts::english(Text id) { return QString::fromUtf16(row(id).en); }
+QString InterfaceTexts::russian(Text id) { return QString::fromUtf16(row(id).ru); }
+
+void InterfaceTexts::setLanguage(const QString& code, int portListen, Notifier* notifier) {
+    QString chosen = code.toUpper();
+    if (chosen != QLatin1String("RU") && chosen != QLatin1String("EN")) {
+        if (notifier)
+            notifier->messageBox(QString::fromUtf16(kLanguageWarningTitle),
+                                 QString::fromUtf16(kLanguageWarningText),
+                                 tw::platform::BoxIcon::Warning);
+        chosen = QStringLiteral("RU");
+    }
+    const bool english = chosen == QLatin1String("EN");
+    for (const Row& r : kTable)
+        texts_[static_cast<std::size_t>(r.id)] = QString::fromUtf16(english ? r.en : r.ru);
+    texts_[static_cast<std::size_t>(Text::PortBusy)] +=
+        QString::number(portListen) + portBusySuffix(english);
+    texts_[static_cast<std::size_t>(Text::Donate)] += QString::fromUtf16(kDonationServiceName);
+    language_ = chosen;
+}
+
+InterfaceTexts& uiTexts() {
+    static InterfaceTexts texts;
+    return texts;
+}
+
+void SetLanguage(const QString& code, int portListen, Notifier* notifier) {
+    uiTexts().setLanguage(code, portListen, notifier);
+}
+
+}  // namespace tw::server

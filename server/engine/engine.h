@@ -1,0 +1,76 @@
+#pragma once
+// The server's workers: the sender (mailings and probes), the report listener and the
+// client scanner, behind one facade that the window drives. Workers never touch widgets:
+// everything the window must show comes out of the signals below, delivered to the window's
+// thread by queued connections.
+#include <QObject>
+#include <QString>
+#include <QVector>
+#include <memory>
+#include <mutex>
+
+#include "common/packets.h"
+#include "common/platform/message_box.h"
+#include "server/data/client_tree.h"
+#include "server/data/config.h"
+#include "server/data/texts.h"
+
+namespace tw::server {
+
+// What the window and the workers share. The window thread owns it; the clients tree (records
+// and their fields) is guarded by clientsLock everywhere, also on the window thread.
+struct ServerContext {
+    ClientTree tree;
+    ServerConfig* config = nullptr;
+    MessagePacket outgoing;
+    std::mutex clientsLock;
+    QString hostName;  // this computer's host name, upper-cased: ServerName of every packet
+};
+
+class ServerEngine : public QObject {
+    Q_OBJECT
+public:
+    ServerEngine(ServerContext& context, const InterfaceTexts& texts, QObject* parent = nullptr);
+    ~ServerEngine() override;
+
+    // Opens the report listener on PortListen (UDP first, then TCP) and starts its thread.
+    // False when a port cannot be opened: the caller shows the busy-port box and exits 1.
+    bool startListener();
+
+    // The click on the send button (or Ctrl+Enter): starts a mailing of `editorText` to the
+    // checked clients, or stops the running pass.
+    void sendRequest(const QString& editorText);
+    bool sending() const;
+
+    // The two scanner menu entries. `anyChecked` is the window's any-checked flag.
+    void startNewClientsScan();
+    void startCheck(bool anyChecked);
+    bool scanRunning() const;  // a new-clients scan is counting down
+
+    // "BROADCAST" or "UNICAST" for the status bar's second field.
+    QString broadcastIndicator() const;
+
+    // The one-time UDP warning: true when it must be shown now (the bit is then set in
+    // WarningMask).
+    bool takeUdpWarning();
+
+    // The window is closing: stops the workers, then either finishes a running scan (its
+    // collector saves what it has) or closes a waiting mailing with its event-log summary.
+    // Returns when all of that is done.
+    void shutdown();
+
+signals:
+    void statusText(const QString& text);            // to ShowStatus
+    void sendButtonCaption(const QString& caption);
+    void itemsChanged(const QVector<int>& indices);  // tree items whose image or check to redraw
+    void clientsReloaded();                          // the list was reloaded after a scan:
+                                                     // rebuild the tree, expand items 0 and 1
+    void messageBox(const QString& title, const QString& text, tw::platform::BoxIcon icon);
+    void fatalError(const QString& text, int exitCode);  // e.g. a broken database after a scan
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+}  // namespace tw::server

@@ -1,0 +1,18 @@
+#pragma once
+// What the server carries inside its program file: the dialog document and the six icons.
+#include <QByteArray>
+#include <QPixmap>
+
+#include "server/ui/identifiers.h"
+
+namespace tw::ui {
+
+// The embedded dialog document (UTF-8 XML), to be read with UiDocument::parse.
+QByteArray embeddedDialogDocument();
+
+// One of Ico_Config, Ico_Scanner, Ico_Cut, Ico_Copy, Ico_Paste, Ico_Remove, with an alpha
+// channel and at its own size (28, 32 and 16 pixels square). Needs a QGuiApplication; a null
+// pixmap for any other identifier.
+QPixmap loadIcon(Id id);
+
+}  // namespace tw::ui
