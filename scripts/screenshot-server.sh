@@ -23,7 +23,7 @@ width=800 height=600
 # A listener port that nothing else uses: the server must be able to open it.
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 
-printf '\xEF\xBB\xBF[Common]\r\nLanguage = %s\r\nUseEventLogger = 0\r\nWarningMask = 1\r\nScreenRes = %s*%s\r\nWindowPosX = 20\r\nWindowPosY = 20\r\nWindowWidth = 640\r\nWindowHeight = 400\r\nSplitterHoriz = 200\r\nSplitterVertc = 330\r\n\r\n[Network]\r\nProtoUseTCP = 1\r\nPortListen = %s\r\n\r\n[Paths]\r\nClients = .\\clients.xml\r\nTemplates = .\\templates.ini\r\n' \
+printf '\xEF\xBB\xBF[Common]\r\nLanguage = %s\r\nUseEventLogger = 0\r\nWarningMask = 1\r\nScreenRes = %s*%s\r\nWindowPosX = 20\r\nWindowPosY = 20\r\nWindowWidth = 640\r\nWindowHeight = 470\r\nSplitterHoriz = 200\r\nSplitterVertc = 330\r\n\r\n[Network]\r\nProtoUseTCP = 1\r\nPortListen = %s\r\n\r\n[Paths]\r\nClients = .\\clients.xml\r\nTemplates = .\\templates.ini\r\n' \
     "$language" "$width" "$height" "$port" > "$work/srv_config.ini"
 cat > "$work/clients.xml" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
@@ -60,6 +60,9 @@ for _ in $(seq 1 200); do
 done
 [[ -n "$wid" ]] || { echo "no server window appeared" >&2; kill -TERM "$pid"; exit 1; }
 xdotool windowfocus --sync "$wid" >/dev/null 2>&1 || true
+# Open the whole tree: a click on the root's caption makes it current (its box stays as it
+# is), "*" expands everything below it.
+xdotool mousemove --window "$wid" 440 18 click 1 key asterisk mousemove --window "$wid" 600 380
 # Let the window paint before the shot.
 sleep 1
 import -window root "$out"
