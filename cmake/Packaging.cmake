@@ -108,5 +108,11 @@ set(CPACK_DEBIAN_SERVER_PACKAGE_CONTROL_EXTRA
     ${_script_dir}/server/postinst ${_script_dir}/server/prerm)
 set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA
     ${_script_dir}/client/postinst ${_script_dir}/client/prerm)
+# Files below /etc are the administrator's: dpkg keeps their changes and removes them only on
+# purge.
+if(EXISTS ${PROJECT_SOURCE_DIR}/client/resources/tellwick-client.desktop.in)
+    file(WRITE ${_script_dir}/client/conffiles "/etc/xdg/autostart/tellwick-client.desktop\n")
+    list(APPEND CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${_script_dir}/client/conffiles)
+endif()
 
 include(CPack)

@@ -126,9 +126,17 @@ depends_on() {
 
 declare -A WANT_FILES=(
     [tellwick-server]="./usr/bin/tellwick_server ./usr/share/applications/tellwick-server.desktop ./usr/share/icons/hicolor/scalable/apps/tellwick-server.svg ./usr/share/man/man1/tellwick_server.1.gz"
-    [tellwick-client]="./usr/bin/tellwick_client ./usr/share/man/man1/tellwick_client.1.gz"
+    [tellwick-client]="./usr/share/man/man1/tellwick_client.1.gz"
     [tellwick-cli]="./usr/bin/tellwick_cli ./usr/share/man/man1/tellwick_cli.1.gz"
 )
+# The client arrives in its package with its autostart entry; a build tree that still has
+# the placeholder client packs only its manual page.
+client_real=1
+if grep -q "not built yet" "$BUILD_DIR/bin/tellwick_client"; then
+    client_real=0
+else
+    WANT_FILES[tellwick-client]+=" ./usr/bin/tellwick_client ./etc/xdg/autostart/tellwick-client.desktop"
+fi
 declare -A PROGRAM=([tellwick-server]=tellwick_server [tellwick-client]=tellwick_client
     [tellwick-cli]=tellwick_cli)
 
@@ -162,6 +170,7 @@ for p in "${PACKAGES[@]}"; do
     mkdir -p "$WORK/x/$p"
     dpkg-deb -x "$deb" "$WORK/x/$p"
     program=$WORK/x/$p/usr/bin/${PROGRAM[$p]}
+    [[ -f $program ]] || { echo "   (no program in this package yet)"; continue; }
     depends_on "$depends" libc6 || fail "$p: Depends has no libc6: $depends"
     while read -r soname; do
         lib=$(ldd "$program" | awk -v n="$soname" '$1 == n {print $3}')
@@ -177,6 +186,13 @@ for p in tellwick-server tellwick-client; do
     dpkg-deb --ctrl-tarfile "${DEB[$p]}" | tar -t | grep -qx './postinst' || fail "$p: no postinst"
     dpkg-deb --ctrl-tarfile "${DEB[$p]}" | tar -t | grep -qx './prerm' || fail "$p: no prerm"
 done
+# The autostart entry is a configuration file: an administrator's change survives upgrades,
+# and only a purge removes it.
+if ((client_real)); then
+    dpkg-deb --ctrl-tarfile "${DEB[tellwick-client]}" | tar -xO ./conffiles 2>/dev/null |
+        grep -qx /etc/xdg/autostart/tellwick-client.desktop ||
+        fail "the autostart entry is not a configuration file of tellwick-client"
+fi
 
 # The run would overwrite and then delete files that belong to nobody: leave such a machine.
 for f in "${all_files[@]}"; do
@@ -233,7 +249,7 @@ check_registration "Tellwick Client" /usr/bin/tellwick_client
 
 # ---- The client in a desktop session --------------------------------------------------------
 client_part=skipped
-if grep -q "not built yet" /usr/bin/tellwick_client; then
+if ((!client_real)); then
     echo "== the installed client is still the placeholder: desktop session not tried"
 else
     client_part=done
