@@ -110,9 +110,7 @@ set(CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA
     ${_script_dir}/client/postinst ${_script_dir}/client/prerm)
 # Files below /etc are the administrator's: dpkg keeps their changes and removes them only on
 # purge.
-if(EXISTS ${PROJECT_SOURCE_DIR}/client/resources/tellwick-client.desktop)
-    file(WRITE ${_script_dir}/client/conffiles "/etc/xdg/autostart/tellwick-client.desktop\n")
-    list(APPEND CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${_script_dir}/client/conffiles)
-endif()
+file(WRITE ${_script_dir}/client/conffiles "/etc/xdg/autostart/tellwick-client.desktop\n")
+list(APPEND CPACK_DEBIAN_CLIENT_PACKAGE_CONTROL_EXTRA ${_script_dir}/client/conffiles)
 
 include(CPack)
