@@ -31,10 +31,14 @@ const char* matchRule(const ClientRecord& record, const ReportKey& report, bool 
 
 void ReportMatcher::rebuild(const ClientsList& list) {
     byAddress_.clear();
-    byAddress_.reserve(list.size());
+    bySent_.clear();
+    byAddress_.reserve(static_cast<qsizetype>(list.size()));
     for (std::size_t i = 0; i < list.size(); ++i) {
-        if (list[i].folder) continue;  // folders never carry a message id
-        byAddress_[list[i].address.toUpper()].push_back(static_cast<int>(i));
+        const ClientRecord& r = list[i];
+        if (r.folder) continue;  // folders are never sent anything
+        byAddress_[r.address.toUpper()].push_back(static_cast<int>(i));
+        if (!r.messageId.isEmpty() && !r.messageGuid.isEmpty())
+            bySent_[sentKey(r.messageId, r.messageGuid)].push_back(static_cast<int>(i));
     }
     built_ = true;
     builtSize_ = list.size();

@@ -28,8 +28,8 @@ struct Match {
 // Not thread-safe: the caller holds the clients lock, as for the records themselves.
 class ReportMatcher {
 public:
-    // Indexes the addresses of a freshly loaded list. Addresses never change until the next
-    // load, so the index stays valid until then.
+    // Indexes a freshly loaded list: the addresses, which never change until the next load,
+    // and the ids the records already hold; noteSent() keeps the latter current.
     void rebuild(const ClientsList& list);
     // True when rebuild() saw a list of this size since the last invalidate().
     bool builtFor(const ClientsList& list) const;
