@@ -92,6 +92,9 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
     const bool broadcast = core_.broadcast.load() == 1;
     std::vector<int> dirty;
     std::vector<int> changed;
+    // The reports of one round arrived together; reading the clock and the time zone once per
+    // round keeps a burst from paying for it per report.
+    const QString now = timeOfDay();
     {
         std::lock_guard lock(ctx.clientsLock);
         core_.ensureIndex();
@@ -120,7 +123,6 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
                 continue;
             }
             debugLine(QStringLiteral("LISTEN: Look down for success match! ---vvv"));
-            const QString now = timeOfDay();
             for (const Match& m : core_.matcher.match(list, key, broadcast)) {
                 if (m.run == 1) {
                     debugLine(QStringLiteral("LISTEN: CLIENT matching by ") +
