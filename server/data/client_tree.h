@@ -2,7 +2,13 @@
 // The client tree's logic over the clients list, kept apart from the widget so that the
 // window, the workers and the tests share it: check marks pushed down a folder and
 // recomputed up the tree, delivery states combined upwards into folders.
+//
+// Not thread-safe: every caller holds the clients lock. Fields of `mode` change through
+// updateUpwards, checkSubtree and resetDeliveryStates (or rebuildIndex after a reload), so
+// that the per-folder counts behind the upward update stay in step with the records.
+#include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "server/data/clients.h"
@@ -31,7 +37,8 @@ public:
     // changed: the item and its ancestors.
     std::vector<int> updateUpwards(int index, std::uint8_t value, TreeMode mode);
 
-    // Passes `mark` to every item below a folder (bit 2 set: checked, else unchecked).
+    // Passes `mark` to every item below a folder (bit 2 set: checked, else unchecked; the
+    // items below store the mark they show, so a partly-checked folder makes them 2).
     // Returns the indices whose mark was set.
     std::vector<int> checkSubtree(int index, std::uint8_t mark);
 
@@ -41,9 +48,30 @@ public:
     // True when at least one item is fully checked (mark exactly 2).
     bool anyChecked() const;
 
+    // Direct children of a record, in list order (empty for a client or a bad index).
+    std::span<const std::int32_t> children(int index) const;
+
 private:
+    // Per folder and per bit of a field: how many direct children have that bit set, so an
+    // ancestor is recomputed without reading its children (the OR is "count > 0").
+    using BitCounts = std::array<std::int32_t, 8>;
+    struct ModeState {
+        std::vector<std::uint8_t> counted;  // each record's value as counted in its parent
+        std::vector<BitCounts> bits;        // by folder slot
+    };
+
+    void ensureIndex();
+    ModeState& state(TreeMode mode) { return mode == TreeMode::Check ? marks_ : states_; }
+    static std::uint8_t& field(ClientRecord& r, TreeMode mode);
+    void recount(TreeMode mode);
+    void setCounted(ModeState& m, std::int32_t index, std::uint8_t value);
+    static std::uint8_t orOf(const BitCounts& bits);
+
     ClientsList list_;
     std::vector<std::int32_t> childStart_, children_;  // parent -> direct children
+    std::vector<std::int32_t> parent_;                 // sanitised parent index, -1 for none
+    std::vector<std::int32_t> slot_;                   // record -> folder slot, -1 when no children
+    ModeState marks_, states_;
 };
 
 }  // namespace tw::server

@@ -2,11 +2,18 @@
 // The client tree gadget: tree item n shows record n of the clients list. The view owns no
 // data of its own; it draws the records' check marks and delivery states and turns the
 // operator's clicks into check-mark changes through ClientTree.
+//
+// A box click (or Space on the current item) toggles between checked and unchecked; a partly
+// checked box becomes checked. Partly checked is only ever shown, computed from the items
+// below. Window thread only: workers change records through ClientTree under the lock and the
+// window then calls refreshItems (or rebuildFromRecords after a reload; never hand this view
+// to a load that runs on a worker).
 #include <QObject>
 #include <QPixmap>
 #include <QPoint>
 #include <QVector>
 #include <map>
+#include <memory>
 #include <mutex>
 
 #include "server/data/client_tree.h"
@@ -29,7 +36,8 @@ public:
                    QObject* parent = nullptr);
     ~ClientTreeView() override;
 
-    // TreeSink: filled by LoadClientsDatabase on the window thread.
+    // TreeSink: filled by LoadClientsDatabase on the window thread. The items are handed to the
+    // widget in one piece when control returns to the event loop, or at the first item() call.
     void ClearTree() override;
     void AddTreeItem(const QString& caption, int level) override;
 

@@ -1,0 +1,20 @@
+#pragma once
+// cln_config.ini: read once at start-up from the working directory, never written.
+#include <cstdint>
+#include <filesystem>
+
+#include "common/packets.h"
+
+namespace tw::client {
+
+struct ClientConfig {
+    std::uint8_t useEventLogger = 1;      // [Common] Log.UseEventLogger
+    int portListen = kDefaultClientPort;  // [Network] Net.PortListen
+    int portSender = kDefaultServerPort;  // [Network] Net.PortSender
+};
+
+// Reads the file; a missing file or key gives the default, a value that is not a number
+// reads as 0, and Log.UseEventLogger keeps the low 8 bits of its number.
+ClientConfig readClientConfig(const std::filesystem::path& file);
+
+}  // namespace tw::client
