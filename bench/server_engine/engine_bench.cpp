@@ -71,25 +71,31 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
         if (r.folder) continue;
         // What the sender leaves in each record of a unicast mailing.
         r.messageId = QStringLiteral("333333333");
-        r.messageGuid = QStringLiteral("%1-0000-4000-8000-000000000000").arg(i, 8, 16, QLatin1Char('0')).toUpper();
+        r.messageGuid = QStringLiteral("%1-0000-4000-8000-000000000000")
+                            .arg(i, 8, 16, QLatin1Char('0'))
+                            .toUpper();
         tw::ReportPacket p;
         p.clientName = u"PC";
         p.msgRootId = r.messageId.toStdU16String();
         p.msgGuid = r.messageGuid.toStdU16String();
         p.reportMask = tw::M_REP_DELIVERED;
         const auto bytes = p.serialize();
-        burst.push_back({tw::Transport::Udp, r.address.toStdString(), {bytes.begin(), bytes.end()}});
+        burst.push_back(
+            {tw::Transport::Udp, r.address.toStdString(), {bytes.begin(), bytes.end()}});
     }
     engine::ReportListener listener(core);
     const auto t0 = Clock::now();
     for (std::size_t from = 0; from < burst.size(); from += 1024) {  // as the listener takes them
-        std::vector<tw::net::Received> batch(burst.begin() + static_cast<long>(from),
-                                             burst.begin() + static_cast<long>(std::min(burst.size(), from + 1024)));
+        std::vector<tw::net::Received> batch(
+            burst.begin() + static_cast<long>(from),
+            burst.begin() + static_cast<long>(std::min(burst.size(), from + 1024)));
         listener.handle(batch);
     }
     const double ms = msSince(t0);
-    matched = static_cast<std::size_t>(std::count_if(list.begin(), list.end(),
-                                                     [](const ClientRecord& r) { return !r.folder && r.deliveryState == 1; }));
+    matched =
+        static_cast<std::size_t>(std::count_if(list.begin(), list.end(), [](const ClientRecord& r) {
+            return !r.folder && r.deliveryState == 1;
+        }));
     return ms;
 }
 
@@ -103,9 +109,9 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo) {
     engine.sendRequest(QStringLiteral("benchmark"));
     while (engine.sending()) std::this_thread::sleep_for(std::chrono::microseconds(200));
     const double ms = msSince(t0);
-    sentTo = static_cast<std::size_t>(std::count_if(
-        s.ctx.tree.records().begin(), s.ctx.tree.records().end(),
-        [](const ClientRecord& r) { return !r.folder && !r.messageGuid.isEmpty(); }));
+    sentTo = static_cast<std::size_t>(
+        std::count_if(s.ctx.tree.records().begin(), s.ctx.tree.records().end(),
+                      [](const ClientRecord& r) { return !r.folder && !r.messageGuid.isEmpty(); }));
     return ms;
 }
 
@@ -114,7 +120,8 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo) {
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     namespace fs = std::filesystem;
-    const fs::path dir = fs::temp_directory_path() / ("tellwick-engine-bench-" + std::to_string(::getpid()));
+    const fs::path dir =
+        fs::temp_directory_path() / ("tellwick-engine-bench-" + std::to_string(::getpid()));
     fs::create_directories(dir);
     const fs::path file = dir / "clients.xml";
     std::ofstream(file) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n"
@@ -127,12 +134,18 @@ int main(int argc, char** argv) {
         address.push_back(matchBurst(file, true, matchedAddress));
         pass.push_back(udpPass(file, sent));
     }
-    std::printf("match burst, by RootId+GUID: %zu of 65024 reports matched, median %.1f ms (target < 1000 ms)\n",
-                matchedGuid, median(guid));
-    std::printf("match burst, by IP address:  %zu of 65024 reports matched, median %.1f ms (target < 1000 ms)\n",
-                matchedAddress, median(address));
-    std::printf("UDP mailing pass:            %zu of 65024 clients sent to, median %.1f ms (target < 2000 ms)\n",
-                sent, median(pass));
+    std::printf(
+        "match burst, by RootId+GUID: %zu of 65024 reports matched, median %.1f ms (target < 1000 "
+        "ms)\n",
+        matchedGuid, median(guid));
+    std::printf(
+        "match burst, by IP address:  %zu of 65024 reports matched, median %.1f ms (target < 1000 "
+        "ms)\n",
+        matchedAddress, median(address));
+    std::printf(
+        "UDP mailing pass:            %zu of 65024 clients sent to, median %.1f ms (target < 2000 "
+        "ms)\n",
+        sent, median(pass));
     fs::remove_all(dir);
     const bool ok = median(guid) < 1000 && median(address) < 1000 && median(pass) < 2000 &&
                     matchedGuid == 65024 && matchedAddress == 65024 && sent == 65024;

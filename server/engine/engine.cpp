@@ -224,8 +224,9 @@ void ServerEngine::sendRequest(const QString& editorText) {
     }
     if (text.isEmpty() || !anyChecked) return;
     if (d.scannerBusy()) {
-        emit statusText(d.english() ? QStringLiteral("Wait until the clients scanner has finished")
-                                    : QStringLiteral("Дождитесь окончания работы сканера клиентов"));
+        emit statusText(d.english()
+                            ? QStringLiteral("Wait until the clients scanner has finished")
+                            : QStringLiteral("Дождитесь окончания работы сканера клиентов"));
         return;
     }
     d.closeWaitingMailing();

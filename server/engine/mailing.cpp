@@ -2,17 +2,23 @@
 
 #include <algorithm>
 #include <limits>
-#include <unordered_set>
 
 namespace tw::server::engine {
 
 std::optional<int> waitingInterval(std::int32_t timer, std::uint8_t measure) {
     std::int64_t unit = 0;
     switch (measure) {
-    case 0: unit = 1000; break;
-    case 1: unit = 60000; break;
-    case 2: unit = 3600000; break;
-    default: return std::nullopt;
+        case 0:
+            unit = 1000;
+            break;
+        case 1:
+            unit = 60000;
+            break;
+        case 2:
+            unit = 3600000;
+            break;
+        default:
+            return std::nullopt;
     }
     const std::int64_t ms = std::max<std::int64_t>(timer, 0) * unit;
     return static_cast<int>(std::min<std::int64_t>(ms, std::numeric_limits<int>::max()));
@@ -21,38 +27,33 @@ std::optional<int> waitingInterval(std::int32_t timer, std::uint8_t measure) {
 MailingEnd finishMailing(ClientTree& tree, const InterfaceTexts& texts) {
     MailingEnd end;
     auto& list = tree.records();
-    std::vector<int> silent;
     for (std::size_t i = 0; i < list.size(); ++i) {
         ClientRecord& r = list[i];
         if (r.folder || r.checkMark != kMarkChecked) continue;
         QString status;
         switch (r.deliveryState) {
-        case 0:
-            r.deliveryState = 4;
-            silent.push_back(static_cast<int>(i));
-            status = texts[Text::NotDelivered];
-            break;
-        case 1:
-            status = texts[Text::Delivered] + QLatin1Char(' ') + texts[Text::In] +
-                     QLatin1Char(' ') + r.reportTime;
-            break;
-        case 2:
-            status = texts[Text::Confirmed] + QLatin1Char(' ') + texts[Text::In] +
-                     QLatin1Char(' ') + r.reportTime;
-            break;
-        case 4: status = texts[Text::NotDelivered]; break;
-        default: break;  // a check's answer has no wording of its own
+            case 0: {
+                r.deliveryState = 4;
+                const auto up = tree.updateUpwards(static_cast<int>(i), 4, TreeMode::Icons);
+                end.changed.insert(end.changed.end(), up.begin(), up.end());
+                status = texts[Text::NotDelivered];
+                break;
+            }
+            case 1:
+                status = texts[Text::Delivered] + QLatin1Char(' ') + texts[Text::In] +
+                         QLatin1Char(' ') + r.reportTime;
+                break;
+            case 2:
+                status = texts[Text::Confirmed] + QLatin1Char(' ') + texts[Text::In] +
+                         QLatin1Char(' ') + r.reportTime;
+                break;
+            case 4:
+                status = texts[Text::NotDelivered];
+                break;
+            default:
+                break;  // a check's answer has no wording of its own
         }
         end.summary += r.name + QStringLiteral("\t= ") + status + QStringLiteral("\r\n");
-    }
-    // A folder shows the combination of its children's final states: one refresh per folder
-    // gives what a refresh per client gives, without walking a large folder once per client.
-    std::unordered_set<std::int32_t> parentsDone;
-    for (const int i : silent) {
-        end.changed.push_back(i);
-        if (!parentsDone.insert(list[static_cast<std::size_t>(i)].parentIndex).second) continue;
-        const auto up = tree.updateUpwards(i, 4, TreeMode::Icons);
-        end.changed.insert(end.changed.end(), up.begin(), up.end());
     }
     std::sort(end.changed.begin(), end.changed.end());
     end.changed.erase(std::unique(end.changed.begin(), end.changed.end()), end.changed.end());

@@ -1,7 +1,6 @@
 #include "server/engine/report_listener.h"
 
 #include <algorithm>
-#include <unordered_set>
 
 #include "common/platform/diagnostics.h"
 #include "common/platform/fault_report.h"
@@ -90,7 +89,6 @@ void ReportListener::run() {
 void ReportListener::handle(std::vector<net::Received>& batch) {
     auto& ctx = core_.ctx;
     const bool broadcast = core_.broadcast.load() == 1;
-    std::vector<int> dirty;
     std::vector<int> changed;
     // The reports of one round arrived together; reading the clock and the time zone once per
     // round keeps a burst from paying for it per report.
@@ -134,21 +132,9 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
                 ClientRecord& r = list[static_cast<std::size_t>(m.index)];
                 r.deliveryState = report.reportMask;
                 r.reportTime = now;
-                dirty.push_back(m.index);
+                const auto up = ctx.tree.updateUpwards(m.index, r.deliveryState, TreeMode::Icons);
+                changed.insert(changed.end(), up.begin(), up.end());
             }
-        }
-
-        // Folders show the combination of their children's final states, so one refresh per
-        // folder after the whole batch gives what a refresh per report would have given.
-        std::sort(dirty.begin(), dirty.end());
-        dirty.erase(std::unique(dirty.begin(), dirty.end()), dirty.end());
-        std::unordered_set<std::int32_t> parentsDone;
-        for (const int i : dirty) {
-            const auto& r = list[static_cast<std::size_t>(i)];
-            changed.push_back(i);
-            if (!parentsDone.insert(r.parentIndex).second) continue;
-            const auto up = ctx.tree.updateUpwards(i, r.deliveryState, TreeMode::Icons);
-            changed.insert(changed.end(), up.begin(), up.end());
         }
     }
     if (changed.empty()) return;

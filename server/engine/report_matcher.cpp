@@ -20,7 +20,7 @@ const char* matchRule(const ClientRecord& record, const ReportKey& report, bool 
         // Records of a broadcast mailing share an empty GUID: matching on it would let one
         // client's report mark every one of them.
         return !record.messageGuid.isEmpty() && record.messageGuid == report.guid ? "RootId+GUID"
-                                                                                 : nullptr;
+                                                                                  : nullptr;
     }
     if (record.address == report.senderIp) return "IP-address";
     const QString address = record.address.toUpper();

@@ -3,8 +3,8 @@
 // records are indexed by the (RootId, GUID) pair the sender left in them and by their address
 // in upper case. The result is exactly what a walk over the list in list order would find,
 // with the same rule names and the same count of neighbouring matches.
-#include <QString>
 #include <QHash>
+#include <QString>
 #include <vector>
 
 #include "server/data/clients.h"
@@ -20,9 +20,9 @@ struct ReportKey {
 };
 
 struct Match {
-    int index = 0;             // position in the clients list
-    const char* rule = "";     // "RootId+GUID", "IP-address", "NETBIOS name", "FQDN"
-    int run = 0;               // consecutive matches up to this record, this one included
+    int index = 0;          // position in the clients list
+    const char* rule = "";  // "RootId+GUID", "IP-address", "NETBIOS name", "FQDN"
+    int run = 0;            // consecutive matches up to this record, this one included
 };
 
 // Not thread-safe: the caller holds the clients lock, as for the records themselves.

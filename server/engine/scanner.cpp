@@ -58,9 +58,12 @@ namespace {
 
 QString answerField(const ReportPacket& answer, std::uint8_t format) {
     switch (format) {
-    case 1: return toQString(answer.clientName);
-    case 2: return toQString(answer.clientFqdn);
-    default: return toQString(answer.clientAddr);
+        case 1:
+            return toQString(answer.clientName);
+        case 2:
+            return toQString(answer.clientFqdn);
+        default:
+            return toQString(answer.clientAddr);
     }
 }
 
@@ -84,7 +87,8 @@ void runCollector(Core& core, CollectorJob job) {
     if (!saved) {
         // The old database stays in place and in memory; the operator must know the scan's
         // result is gone.
-        emit core.q->messageBox(core.texts[Text::ErrorTitle], core.texts[Text::CantCreateClientsFile],
+        emit core.q->messageBox(core.texts[Text::ErrorTitle],
+                                core.texts[Text::CantCreateClientsFile],
                                 tw::platform::BoxIcon::Error);
         return;
     }

@@ -45,8 +45,8 @@ private:
 };
 
 struct CollectorJob {
-    QString clientsPath;  // the configured Clients value
-    std::uint8_t nameFormat = 1;   // 0 address, 1 NetBIOS name, 2 FQDN
+    QString clientsPath;          // the configured Clients value
+    std::uint8_t nameFormat = 1;  // 0 address, 1 NetBIOS name, 2 FQDN
     std::uint8_t valueFormat = 1;
 };
 

@@ -58,8 +58,9 @@ void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token) {
 
     if (!list.empty() && list[0].checkMark == kMarkChecked && job.broadcastMode) {
         lock.unlock();
-        sendBroadcast(job, check ? "SENDER: === SYSTEM BROADCAST NESSAGE #M_SYS_CLIENT_CHECK WAS SENT ===="
-                                 : "SENDER: === TEXT BROADCAST MESSAGE WAS SENT ====");
+        sendBroadcast(
+            job, check ? "SENDER: === SYSTEM BROADCAST NESSAGE #M_SYS_CLIENT_CHECK WAS SENT ===="
+                       : "SENDER: === TEXT BROADCAST MESSAGE WAS SENT ====");
         lock.lock();
         if (token->stopped || core.listGeneration != job.listGeneration) return;
         for (auto& r : list) {

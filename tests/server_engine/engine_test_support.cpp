@@ -1,9 +1,10 @@
 #include "tests/server_engine/engine_test_support.h"
 
+#include <unistd.h>
+
 #include <asio.hpp>
 #include <cstdlib>
 #include <fstream>
-#include <unistd.h>
 
 #include "common/platform/diagnostics.h"
 #include "server/data/clients.h"
@@ -51,13 +52,15 @@ void sendReportFrom(const std::string& from, int serverPort, const ReportPacket&
     const auto bytes = report.serialize();
     if (transport == Transport::Udp) {
         asio::ip::udp::socket s(ctx, asio::ip::udp::endpoint(v4(from), 0));
-        s.send_to(asio::buffer(bytes),
-                  asio::ip::udp::endpoint(v4("127.0.0.1"), static_cast<unsigned short>(serverPort)));
+        s.send_to(
+            asio::buffer(bytes),
+            asio::ip::udp::endpoint(v4("127.0.0.1"), static_cast<unsigned short>(serverPort)));
     } else {
         asio::ip::tcp::socket s(ctx);
         s.open(asio::ip::tcp::v4());
         s.bind(asio::ip::tcp::endpoint(v4(from), 0));
-        s.connect(asio::ip::tcp::endpoint(v4("127.0.0.1"), static_cast<unsigned short>(serverPort)));
+        s.connect(
+            asio::ip::tcp::endpoint(v4("127.0.0.1"), static_cast<unsigned short>(serverPort)));
         asio::write(s, asio::buffer(bytes));
         s.shutdown(asio::ip::tcp::socket::shutdown_both);
     }
@@ -208,11 +211,12 @@ void EngineTest::SetUp() {
 void EngineTest::TearDown() { engine.reset(); }
 
 void EngineTest::loadClients(const std::string& xmlBody) {
-    writeFile(dir / "clients.xml", "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n" +
-                                       xmlBody + "\n</root>\n");
+    writeFile(dir / "clients.xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n" + xmlBody +
+                  "\n</root>\n");
     std::lock_guard lock(ctx.clientsLock);
-    const auto r = tw::server::LoadClientsDatabase(dir / "clients.xml", ctx.tree.records(), nullptr,
-                                                   texts);
+    const auto r =
+        tw::server::LoadClientsDatabase(dir / "clients.xml", ctx.tree.records(), nullptr, texts);
     ASSERT_EQ(r.status, tw::server::LoadResult::Status::Loaded) << r.message.toStdString();
     ctx.tree.rebuildIndex();
 }

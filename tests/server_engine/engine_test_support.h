@@ -1,12 +1,13 @@
 #pragma once
 // Shared pieces of the engine tests: a Qt-aware wait, fake clients on their own loopback
 // addresses, and a fixture that owns a server context and an engine.
+#include <gtest/gtest.h>
+
 #include <QCoreApplication>
 #include <QStringList>
 #include <atomic>
 #include <chrono>
 #include <functional>
-#include <gtest/gtest.h>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -45,7 +46,7 @@ public:
         std::string address;  // "127.0.0.2", or "0.0.0.0" to hear broadcasts
         int port = 0;
         int serverPort = 0;
-        std::string name;      // NetBIOS name, upper case
+        std::string name;  // NetBIOS name, upper case
         std::string fqdn;
         bool answerText = true;
         bool answerProbes = true;
@@ -80,8 +81,8 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
-std::string debugLogText();   // the server's debug log of this test process
-std::string eventLogText();   // the event log file of this test process
+std::string debugLogText();  // the server's debug log of this test process
+std::string eventLogText();  // the event log file of this test process
 void clearLogs();
 
 // One engine over one context, with every signal recorded.

@@ -31,14 +31,13 @@ protected:
         ClientRecord root;
         root.name = QStringLiteral("MSG_Broadcast");
         root.folder = 1;
-        setRecords({root,
-                    clientRec("127.0.0.2", "R", "G1"),           // 1
-                    clientRec("127.0.0.2", "R", "G2"),           // 2: neighbour of 1
-                    clientRec("pc-b", "R"),                      // 3: lower case, as typed by hand
-                    clientRec("127.0.0.2", "R"),                 // 4: after a record that differs
-                    clientRec("PC-C.EXAMPLE.TEST", "R"),         // 5
-                    clientRec("127.0.0.2", "OLDER", "G2"),       // 6: another mailing
-                    clientRec("127.0.0.9", "", "")});            // 7: never sent anything
+        setRecords({root, clientRec("127.0.0.2", "R", "G1"),  // 1
+                    clientRec("127.0.0.2", "R", "G2"),        // 2: neighbour of 1
+                    clientRec("pc-b", "R"),                   // 3: lower case, as typed by hand
+                    clientRec("127.0.0.2", "R"),              // 4: after a record that differs
+                    clientRec("PC-C.EXAMPLE.TEST", "R"),      // 5
+                    clientRec("127.0.0.2", "OLDER", "G2"),    // 6: another mailing
+                    clientRec("127.0.0.9", "", "")});         // 7: never sent anything
         startEngine();
     }
 
@@ -66,8 +65,10 @@ protected:
         return out;
     }
 
-    static tw::ReportPacket report(const char* rootId, std::uint8_t mask, const char* name = "NOBODY",
-                               const char* fqdn = "NOBODY.EXAMPLE.TEST", const char* guid = "") {
+    static tw::ReportPacket report(const char* rootId, std::uint8_t mask,
+                                   const char* name = "NOBODY",
+                                   const char* fqdn = "NOBODY.EXAMPLE.TEST",
+                                   const char* guid = "") {
         tw::ReportPacket r;
         r.clientName = tw::utf8ToUtf16(name);
         r.clientFqdn = tw::utf8ToUtf16(fqdn);
@@ -87,19 +88,20 @@ TEST_F(ListenerTest, broadcastMode_addressMatchesEveryRecordAndMarksNeighbouring
     EXPECT_EQ(states(), (std::vector<int>{1, 1, 0, 1, 0, 0, 0}));
     EXPECT_EQ(record(1).reportTime.size(), 8) << "hh:mm:ss";
     EXPECT_EQ(state(0), 1) << "the root shows what its children show";
-    EXPECT_NE(debugLogText().find("\r\n######################\r\n"
-                                  "LISTEN: INCOMING PACKET FROM CLIENT: --- REGULAR REPORT ---\r\n"
-                                  "LISTEN: ClientAddr: 127.0.0.2\r\n"
-                                  "LISTEN: RecvClientName: NOBODY\r\n"
-                                  "LISTEN: RecvClientFQDNName: NOBODY.EXAMPLE.TEST\r\n"
-                                  "LISTEN: SentMsgRootId: R\r\n"
-                                  "LISTEN: SentMsgGUID: \r\n"
-                                  "LISTEN: ReportMask: 1\r\n"
-                                  "LISTEN: Look down for success match! ---vvv\r\n"
-                                  "LISTEN: CLIENT matching by IP-address [SUCCESS]\r\n"
-                                  "LISTEN: ==[DUPLICATED]== CLIENT matching by IP-address[SUCCESS]\r\n"
-                                  "LISTEN: CLIENT matching by IP-address [SUCCESS]\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        debugLogText().find("\r\n######################\r\n"
+                            "LISTEN: INCOMING PACKET FROM CLIENT: --- REGULAR REPORT ---\r\n"
+                            "LISTEN: ClientAddr: 127.0.0.2\r\n"
+                            "LISTEN: RecvClientName: NOBODY\r\n"
+                            "LISTEN: RecvClientFQDNName: NOBODY.EXAMPLE.TEST\r\n"
+                            "LISTEN: SentMsgRootId: R\r\n"
+                            "LISTEN: SentMsgGUID: \r\n"
+                            "LISTEN: ReportMask: 1\r\n"
+                            "LISTEN: Look down for success match! ---vvv\r\n"
+                            "LISTEN: CLIENT matching by IP-address [SUCCESS]\r\n"
+                            "LISTEN: ==[DUPLICATED]== CLIENT matching by IP-address[SUCCESS]\r\n"
+                            "LISTEN: CLIENT matching by IP-address [SUCCESS]\r\n"),
+        std::string::npos)
         << debugLogText();
 }
 
@@ -139,7 +141,8 @@ TEST_F(ListenerTest, reportsThatBelongToNoRecordChangeNothing) {
     } cases[] = {
         {"presence answer", true, "127.0.0.2", report("R", tw::M_REP_IAMHERE, "PC-B")},
         {"another mailing", true, "127.0.0.2", report("NEWER", tw::M_REP_DELIVERED)},
-        {"GUID of another client", false, "127.0.0.2", report("R", tw::M_REP_DELIVERED, "A", "B", "G9")},
+        {"GUID of another client", false, "127.0.0.2",
+         report("R", tw::M_REP_DELIVERED, "A", "B", "G9")},
         // Records that were never sent anything, and a broadcast mailing's empty GUIDs, must
         // not match a report that carries no ids.
         {"no ids, unicast", false, "127.0.0.9", report("", tw::M_REP_DELIVERED)},

@@ -1,7 +1,8 @@
 // The end of a mailing and the small rules around it, without sockets.
+#include "server/engine/mailing.h"
+
 #include <gtest/gtest.h>
 
-#include "server/engine/mailing.h"
 #include "server/engine/scanner.h"
 
 using namespace tw::server;
@@ -84,8 +85,9 @@ TEST(BroadcastAddressCheck, refusesNetworkAndLimitedBroadcastAddresses) {
     const struct {
         const char* address;
         bool unusable;
-    } cases[] = {{"0.0.0.0", true},          {"192.168.1.0", true}, {"255.255.255.255", true},
-                 {"192.168.1.255", false},   {"10.0.0.10", false},  {"127.255.255.255", false}};
+    } cases[] = {{"0.0.0.0", true},        {"192.168.1.0", true}, {"255.255.255.255", true},
+                 {"192.168.1.255", false}, {"10.0.0.10", false},  {"127.255.255.255", false}};
     for (const auto& c : cases)
-        EXPECT_EQ(unusableBroadcastAddress(QString::fromLatin1(c.address)), c.unusable) << c.address;
+        EXPECT_EQ(unusableBroadcastAddress(QString::fromLatin1(c.address)), c.unusable)
+            << c.address;
 }

@@ -27,7 +27,8 @@ FakeClient::Options network(int port, int serverPort, int hosts) {
     o.address = "0.0.0.0";
     o.port = port;
     o.serverPort = serverPort;
-    o.onPacket = [serverPort, hosts](const tw::MessagePacket& p, const std::string&, tw::Transport) {
+    o.onPacket = [serverPort, hosts](const tw::MessagePacket& p, const std::string&,
+                                     tw::Transport) {
         if (!(p.systemMessage & tw::M_SYS_CLIENT_DISCOVER)) return;
         tw::ReportPacket stale;
         stale.msgRootId = u"1";
@@ -88,8 +89,9 @@ TEST_F(EngineTest, newClientsScan_writesTheAnswersAsANewDatabaseAndReloadsIt) {
     EXPECT_EQ(record(1).folder, 1);
     EXPECT_EQ(record(2).checkMark, kMarkUnchecked);
     EXPECT_TRUE(fatals.isEmpty());
-    EXPECT_NE(debugLogText().find("SENDER: === #M_SYS_CLIENT_DISCOVER BROADCAST PROBE LAUNCHED ====\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        debugLogText().find("SENDER: === #M_SYS_CLIENT_DISCOVER BROADCAST PROBE LAUNCHED ====\r\n"),
+        std::string::npos);
 }
 
 TEST_F(EngineTest, closingTheWindowDuringAScanSavesWhatWasGatheredWithoutReloading) {

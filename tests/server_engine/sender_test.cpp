@@ -29,7 +29,8 @@ FakeClient::Options clientAt(const char* address, int port, int serverPort) {
 
 int eventCount(const std::string& log) {
     int n = 0;
-    for (auto p = log.find("\"id\":101"); p != std::string::npos; p = log.find("\"id\":101", p + 1)) ++n;
+    for (auto p = log.find("\"id\":101"); p != std::string::npos; p = log.find("\"id\":101", p + 1))
+        ++n;
     return n;
 }
 
@@ -58,7 +59,8 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
     EXPECT_EQ(tw::utf16ToUtf8(pa.serverName), "TESTHOST");
     EXPECT_EQ(pa.msgRootId, pb.msgRootId);
     EXPECT_NE(pa.msgGuid, pb.msgGuid);
-    const QRegularExpression guidForm(QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"));
+    const QRegularExpression guidForm(
+        QStringLiteral("^[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}$"));
     EXPECT_TRUE(guidForm.match(QString::fromStdU16String(pa.msgGuid)).hasMatch());
     EXPECT_EQ(record(2).messageGuid.toStdU16String(), pa.msgGuid);
     EXPECT_EQ(record(2).messageId.toStdU16String(), pa.msgRootId);
@@ -67,7 +69,8 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
     ASSERT_TRUE(waitUntil([&] { return statusSeen(QStringLiteral("Sending finished")); }));
     EXPECT_EQ(statuses.mid(0, 2),
               (QStringList{QStringLiteral("Sending... 1/2"), QStringLiteral("Sending... 2/2")}));
-    EXPECT_EQ(captions, (QStringList{QStringLiteral("Stop sending"), QStringLiteral("Send message")}));
+    EXPECT_EQ(captions,
+              (QStringList{QStringLiteral("Stop sending"), QStringLiteral("Send message")}));
 
     b.answer(pb, tw::M_REP_CONFIRMED);
     ASSERT_TRUE(waitUntil([&] { return state(3) == 2; }));
@@ -78,7 +81,8 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
     const std::string events = eventLogText();
     EXPECT_EQ(eventCount(events), 2) << "the pass's own record and the summary";
     const std::string rootId = tw::utf16ToUtf8(pa.msgRootId);
-    EXPECT_NE(events.find("\"strings\":[\"" + rootId + "\",\"Hello\\nworld\",\"\"]"), std::string::npos)
+    EXPECT_NE(events.find("\"strings\":[\"" + rootId + "\",\"Hello\\nworld\",\"\"]"),
+              std::string::npos)
         << events;
     const std::string summary = "PC-A\\t= Not delivered\\r\\nPC-B\\t= Confirmed in " +
                                 record(3).reportTime.toStdString() + "\\r\\n";
@@ -105,9 +109,9 @@ TEST_F(EngineTest, tcpMailing_unreachableClientIsNotDeliveredAtOnceAndThePassGoe
     ASSERT_TRUE(waitUntil([&] { return state(2) == 1 && state(3) == 4 && state(4) == 1; }));
     EXPECT_TRUE(engine->mailingWaiting()) << "the waiting time runs on";
     ASSERT_TRUE(waitUntil([&] { return statusSeen(QStringLiteral("Sending finished")); }));
-    EXPECT_EQ(statuses, (QStringList{QStringLiteral("Sending... 1/3"), QStringLiteral("Sending... 2/3"),
-                                     QStringLiteral("Sending... 3/3"),
-                                     QStringLiteral("Sending finished")}));
+    EXPECT_EQ(statuses,
+              (QStringList{QStringLiteral("Sending... 1/3"), QStringLiteral("Sending... 2/3"),
+                           QStringLiteral("Sending... 3/3"), QStringLiteral("Sending finished")}));
     EXPECT_EQ(state(1), 1 | 4) << "the group combines delivered and not delivered";
     const std::string log = debugLogText();
     EXPECT_NE(log.find("SENDER: Current client address: 127.0.0.2\r\n"), std::string::npos);
@@ -135,7 +139,8 @@ TEST_F(EngineTest, stopInTheMiddleOfAPass_contactsNoFurtherClientAndKeepsTheSumm
     engine->startNewClientsScan();
     engine->startCheck(true);
     EXPECT_TRUE(statusSeen(QStringLiteral("Clients scanner: wait until the sending is finished")));
-    EXPECT_TRUE(statusSeen(QStringLiteral("Check working clients: wait until the sending is finished")));
+    EXPECT_TRUE(
+        statusSeen(QStringLiteral("Check working clients: wait until the sending is finished")));
     EXPECT_FALSE(engine->scanRunning());
 
     engine->sendRequest(QStringLiteral("x"));  // the same button: Stop
