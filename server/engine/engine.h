@@ -6,6 +6,7 @@
 #include <QObject>
 #include <QString>
 #include <QVector>
+#include <chrono>
 #include <memory>
 #include <mutex>
 
@@ -53,6 +54,16 @@ public:
     // The one-time UDP warning: true when it must be shown now (the bit is then set in
     // WarningMask).
     bool takeUdpWarning();
+
+    // A mailing's waiting time runs (#Timer_Send): its end writes the summary.
+    bool mailingWaiting() const;
+
+    // Time limits of the workers. Tests shorten them; the defaults are the program's.
+    struct Timing {
+        std::chrono::milliseconds connectTimeout{5000};  // per client, TCP
+        int scannerSeconds = 10;                         // countdown of a scan or a check
+    };
+    void setTiming(const Timing& timing);
 
     // The window is closing: stops the workers, then either finishes a running scan (its
     // collector saves what it has) or closes a waiting mailing with its event-log summary.

@@ -1,0 +1,153 @@
+// The engine's two speed figures, printed:
+//  1. matching a burst of 65,024 delivery reports against a 65,024-client database, through
+//     the listener's own handling path (target: under 1 s), by GUID and by address;
+//  2. a UDP mailing pass to 65,024 clients on loopback addresses 127.0.x.y (target: under
+//     2 s), from the send request until the pass has ended.
+// The database is one list of the range 127.0.0.1-127.1.1.254 (65,024 addresses; the range
+// never produces an octet 255).
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "common/net.h"
+#include "server/engine/engine.h"
+#include "server/engine/engine_core.h"
+#include "server/engine/report_listener.h"
+
+using namespace tw::server;
+using Clock = std::chrono::steady_clock;
+
+namespace {
+
+double msSince(Clock::time_point t0) {
+    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// A port nobody listens on: the datagrams of the pass are dropped by the system.
+int unusedPort() {
+    for (int port = 40000; port < 60000; port += 7) {
+        tw::net::UdpListener u;
+        if (u.open(port)) return port;
+    }
+    return 40001;
+}
+
+struct Setup {
+    ServerConfig cfg;
+    ServerContext ctx;
+    InterfaceTexts texts;
+    explicit Setup(const std::filesystem::path& file) {
+        texts.setLanguage(QStringLiteral("EN"), 47128, nullptr);
+        ctx.config = &cfg;
+        ctx.hostName = QStringLiteral("BENCH");
+        const auto r = LoadClientsDatabase(file, ctx.tree.records(), nullptr, texts);
+        if (r.status != LoadResult::Status::Loaded) std::abort();
+        ctx.tree.rebuildIndex();
+    }
+};
+
+double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t& matched) {
+    Setup s(file);
+    ServerEngine owner(s.ctx, s.texts);  // receives the signals; nobody listens to them
+    engine::Core core(s.ctx, s.texts, &owner);
+    core.broadcast = broadcast ? 1 : 0;
+    auto& list = s.ctx.tree.records();
+    std::vector<tw::net::Received> burst;
+    burst.reserve(list.size());
+    for (std::size_t i = 0; i < list.size(); ++i) {
+        auto& r = list[i];
+        if (r.folder) continue;
+        // What the sender leaves in each record of a unicast mailing.
+        r.messageId = QStringLiteral("333333333");
+        r.messageGuid = QStringLiteral("%1-0000-4000-8000-000000000000")
+                            .arg(i, 8, 16, QLatin1Char('0'))
+                            .toUpper();
+        tw::ReportPacket p;
+        p.clientName = u"PC";
+        p.msgRootId = r.messageId.toStdU16String();
+        p.msgGuid = r.messageGuid.toStdU16String();
+        p.reportMask = tw::M_REP_DELIVERED;
+        const auto bytes = p.serialize();
+        burst.push_back(
+            {tw::Transport::Udp, r.address.toStdString(), {bytes.begin(), bytes.end()}});
+    }
+    engine::ReportListener listener(core);
+    const auto t0 = Clock::now();
+    for (std::size_t from = 0; from < burst.size(); from += 1024) {  // as the listener takes them
+        std::vector<tw::net::Received> batch(
+            burst.begin() + static_cast<long>(from),
+            burst.begin() + static_cast<long>(std::min(burst.size(), from + 1024)));
+        listener.handle(batch);
+    }
+    const double ms = msSince(t0);
+    matched =
+        static_cast<std::size_t>(std::count_if(list.begin(), list.end(), [](const ClientRecord& r) {
+            return !r.folder && r.deliveryState == 1;
+        }));
+    return ms;
+}
+
+double udpPass(const std::filesystem::path& file, std::size_t& sentTo) {
+    Setup s(file);
+    s.cfg.PortSender = unusedPort();
+    s.cfg.ProtoUseTCP = 0;
+    for (auto& r : s.ctx.tree.records()) r.checkMark = kMarkChecked;
+    ServerEngine engine(s.ctx, s.texts);
+    const auto t0 = Clock::now();
+    engine.sendRequest(QStringLiteral("benchmark"));
+    while (engine.sending()) std::this_thread::sleep_for(std::chrono::microseconds(200));
+    const double ms = msSince(t0);
+    sentTo = static_cast<std::size_t>(
+        std::count_if(s.ctx.tree.records().begin(), s.ctx.tree.records().end(),
+                      [](const ClientRecord& r) { return !r.folder && !r.messageGuid.isEmpty(); }));
+    return ms;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    namespace fs = std::filesystem;
+    const fs::path dir =
+        fs::temp_directory_path() / ("tellwick-engine-bench-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    const fs::path file = dir / "clients.xml";
+    std::ofstream(file) << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n"
+                           "    <list name=\"Net\">127.0.0.1-127.1.1.254</list>\n</root>\n";
+
+    std::vector<double> guid, address, pass;
+    std::size_t matchedGuid = 0, matchedAddress = 0, sent = 0;
+    for (int run = 0; run < 5; ++run) {
+        guid.push_back(matchBurst(file, false, matchedGuid));
+        address.push_back(matchBurst(file, true, matchedAddress));
+        pass.push_back(udpPass(file, sent));
+    }
+    std::printf(
+        "match burst, by RootId+GUID: %zu of 65024 reports matched, median %.1f ms (target < 1000 "
+        "ms)\n",
+        matchedGuid, median(guid));
+    std::printf(
+        "match burst, by IP address:  %zu of 65024 reports matched, median %.1f ms (target < 1000 "
+        "ms)\n",
+        matchedAddress, median(address));
+    std::printf(
+        "UDP mailing pass:            %zu of 65024 clients sent to, median %.1f ms (target < 2000 "
+        "ms)\n",
+        sent, median(pass));
+    fs::remove_all(dir);
+    const bool ok = median(guid) < 1000 && median(address) < 1000 && median(pass) < 2000 &&
+                    matchedGuid == 65024 && matchedAddress == 65024 && sent == 65024;
+    return ok ? 0 : 1;
+}

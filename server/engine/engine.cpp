@@ -1,0 +1,342 @@
+#include "server/engine/engine.h"
+
+#include <QTimer>
+#include <algorithm>
+#include <thread>
+
+#include "common/platform/diagnostics.h"
+#include "common/text.h"
+#include "server/engine/engine_core.h"
+#include "server/engine/mailing.h"
+#include "server/engine/report_listener.h"
+#include "server/engine/scanner.h"
+#include "server/engine/sender.h"
+
+namespace tw::server {
+
+using namespace engine;
+
+struct ServerEngine::Impl {
+    Impl(ServerEngine* engine, ServerContext& context, const InterfaceTexts& texts)
+        : q(engine), core(context, texts, engine), listener(core) {}
+
+    ServerEngine* q;
+    Core core;
+    ReportListener listener;
+    Timing timing;
+
+    QTimer sendTimer;   // #Timer_Send
+    QTimer scanTimer;   // #Timer_Scan_New
+    QTimer checkTimer;  // #Timer_Scan_Check
+    bool waiting = false;
+    int intervalMs = 0;
+    // The mailing whose summary the end of mailing writes.
+    std::string mailingRootId, mailingText;
+
+    struct Pass {
+        std::shared_ptr<PassToken> token;
+        std::thread thread;
+    };
+    std::vector<Pass> passes;
+    std::shared_ptr<PassToken> mailing, probe;
+    std::thread collector;
+    int scanCountdown = 0;
+    int checkCountdown = 0;
+    bool shutDown = false;
+
+    ServerConfig& config() { return *core.ctx.config; }
+    const InterfaceTexts& texts() const { return core.texts; }
+    bool english() const { return core.texts.language() == QStringLiteral("EN"); }
+
+    void refreshBroadcast() { core.broadcast = config().Broadcast; }
+
+    static bool runs(const std::shared_ptr<PassToken>& t) {
+        return t && !t->stopped && !t->finished;
+    }
+    bool mailingRuns() const { return runs(mailing); }
+    bool scannerBusy() const { return runs(probe) || scanCountdown != 0 || checkCountdown != 0; }
+
+    // Joins the passes that have ended (all of them when `all`, after stopping them).
+    void reap(bool all) {
+        for (auto it = passes.begin(); it != passes.end();) {
+            if (all || it->token->finished) {
+                if (it->thread.joinable()) it->thread.join();
+                it = passes.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+
+    void resetStates() {
+        std::vector<int> all;
+        {
+            std::lock_guard lock(core.ctx.clientsLock);
+            core.ctx.tree.resetDeliveryStates();
+            core.matcher.forgetSent();
+            all.resize(core.ctx.tree.records().size());
+            for (std::size_t i = 0; i < all.size(); ++i) all[i] = static_cast<int>(i);
+        }
+        if (!all.empty()) emit q->itemsChanged(QVector<int>(all.begin(), all.end()));
+    }
+
+    // Fills the outgoing packet and starts a pass with it.
+    std::shared_ptr<PassToken> startPass(std::uint8_t kind, const std::u16string& rootId,
+                                         const QString* text) {
+        reap(false);
+        PassJob job;
+        {
+            std::lock_guard lock(core.ctx.clientsLock);
+            auto& packet = core.ctx.outgoing;
+            packet.systemMessage = kind;
+            packet.msgRootId = rootId;
+            packet.serverName = toU16(core.ctx.hostName);
+            packet.language = toU16(core.texts.language());
+            if (text) packet.msgText = toU16(*text);
+            job.packet = packet;
+            job.listGeneration = core.listGeneration;
+            core.ensureIndex();
+        }
+        const auto& cfg = config();
+        job.broadcastMode = cfg.Broadcast == 1;
+        job.broadcastIp = cfg.Broadcast_IP;
+        job.tcp = cfg.ProtoUseTCP == 1;
+        job.port = cfg.PortSender;
+        job.connectTimeout = timing.connectTimeout;
+        auto token = std::make_shared<PassToken>();
+        passes.push_back(Pass{token, std::thread(runPass, std::ref(core), std::move(job), token)});
+        return token;
+    }
+
+    void endMailing(bool eventLog) {
+        MailingEnd end;
+        {
+            std::lock_guard lock(core.ctx.clientsLock);
+            end = finishMailing(core.ctx.tree, core.texts);
+        }
+        if (!end.changed.empty())
+            emit q->itemsChanged(QVector<int>(end.changed.begin(), end.changed.end()));
+        if (eventLog)
+            tw::diag::writeEventLog(4, 101, mailingRootId, mailingText, end.summary.toStdString());
+    }
+
+    // A mailing still waiting for reports is closed with its summary before anything resets
+    // the states it would report, so its record in the event log is never lost or falsified.
+    void closeWaitingMailing() {
+        if (!waiting) return;
+        sendTimer.stop();
+        waiting = false;
+        endMailing(true);
+    }
+
+    QString countdownText(Text job, int seconds) const {
+        return texts()[job] + QStringLiteral(": ") + QString::number(seconds) + QLatin1Char(' ') +
+               texts()[Text::UnitSec];
+    }
+    QString finishedText(Text job) const {
+        return texts()[job] + QStringLiteral(": ") + texts()[Text::JobFinished];
+    }
+
+    // The scanner job `job` cannot start now; false when it may.
+    bool refuseScannerJob(Text job) {
+        QString why;
+        if (mailingRuns()) {
+            why = english() ? QStringLiteral("wait until the sending is finished")
+                            : QStringLiteral("дождитесь окончания рассылки");
+        } else if (scannerBusy()) {
+            why = english() ? QStringLiteral("wait until the running job is finished")
+                            : QStringLiteral("дождитесь окончания текущей работы");
+        } else {
+            return false;
+        }
+        emit q->statusText(texts()[job] + QStringLiteral(": ") + why);
+        return true;
+    }
+
+    void scanTick() {
+        if (scanCountdown <= 0) return;
+        if (--scanCountdown > 0) {
+            emit q->statusText(countdownText(Text::ClientsScanner, scanCountdown));
+            return;
+        }
+        scanTimer.stop();
+        emit q->statusText(finishedText(Text::ClientsScanner));
+        core.presence.stop(false);
+    }
+
+    void checkTick() {
+        if (checkCountdown <= 0) return;
+        if (--checkCountdown > 0) {
+            emit q->statusText(countdownText(Text::CheckWorkingClients, checkCountdown));
+            return;
+        }
+        checkTimer.stop();
+        emit q->statusText(finishedText(Text::CheckWorkingClients));
+        endMailing(false);
+    }
+};
+
+ServerEngine::ServerEngine(ServerContext& context, const InterfaceTexts& texts, QObject* parent)
+    : QObject(parent), d_(std::make_unique<Impl>(this, context, texts)) {
+    d_->sendTimer.setSingleShot(true);
+    d_->scanTimer.setInterval(1000);
+    d_->checkTimer.setInterval(1000);
+    connect(&d_->sendTimer, &QTimer::timeout, this, [this] {
+        d_->waiting = false;
+        d_->endMailing(true);
+    });
+    connect(&d_->scanTimer, &QTimer::timeout, this, [this] { d_->scanTick(); });
+    connect(&d_->checkTimer, &QTimer::timeout, this, [this] { d_->checkTick(); });
+    if (context.config) d_->refreshBroadcast();
+}
+
+ServerEngine::~ServerEngine() { shutdown(); }
+
+void ServerEngine::setTiming(const Timing& timing) { d_->timing = timing; }
+
+bool ServerEngine::startListener() {
+    d_->refreshBroadcast();
+    if (d_->listener.running()) return true;
+    if (!d_->listener.open(d_->config().PortListen)) return false;
+    d_->listener.start();
+    return true;
+}
+
+void ServerEngine::sendRequest(const QString& editorText) {
+    auto& d = *d_;
+    if (d.shutDown) return;
+    if (d.mailingRuns()) {
+        // The pass sees the flag before its next client; an attempt under way runs out.
+        d.mailing->stopped = true;
+        d.sendTimer.stop();
+        emit sendButtonCaption(d.texts()[Text::SendMessage]);
+        emit statusText(d.texts()[Text::SendingInterrupted]);
+        return;
+    }
+    QString text = editorText;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    bool anyChecked = false;
+    {
+        std::lock_guard lock(d.core.ctx.clientsLock);
+        const auto& list = d.core.ctx.tree.records();
+        anyChecked = std::any_of(list.begin(), list.end(),
+                                 [](const ClientRecord& r) { return r.checkMark & kMarkChecked; });
+    }
+    if (text.isEmpty() || !anyChecked) return;
+    if (d.scannerBusy()) {
+        emit statusText(d.english()
+                            ? QStringLiteral("Wait until the clients scanner has finished")
+                            : QStringLiteral("Дождитесь окончания работы сканера клиентов"));
+        return;
+    }
+    d.closeWaitingMailing();
+    d.refreshBroadcast();
+
+    emit sendButtonCaption(d.texts()[Text::StopSending]);
+    d.resetStates();
+    text.truncate(static_cast<int>(kMsgTextWidth));
+    const std::u16string rootId = makeMsgRootId();
+    d.mailingRootId = tw::utf16ToUtf8(rootId);
+    d.mailingText = text.toStdString();
+    d.mailing = d.startPass(kSysReportsWanted, rootId, &text);
+
+    if (const auto interval = waitingInterval(d.config().Timer, d.config().Measure))
+        d.intervalMs = *interval;
+    d.sendTimer.start(d.intervalMs);
+    d.waiting = true;
+}
+
+bool ServerEngine::sending() const { return d_->mailingRuns(); }
+
+bool ServerEngine::mailingWaiting() const { return d_->waiting; }
+
+void ServerEngine::startNewClientsScan() {
+    auto& d = *d_;
+    if (d.shutDown) return;
+    d.refreshBroadcast();
+    // Discovery always goes to the broadcast address, in broadcast mode or not.
+    if (unusableBroadcastAddress(d.config().Broadcast_IP)) {
+        emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
+                        tw::platform::BoxIcon::Error);
+        return;
+    }
+    if (d.refuseScannerJob(Text::ClientsScanner)) return;
+    // The reload at the end of the scan replaces every record a waiting mailing reports on.
+    d.closeWaitingMailing();
+    if (d.collector.joinable()) d.collector.join();
+
+    d.scanCountdown = std::max(1, d.timing.scannerSeconds);
+    emit statusText(d.countdownText(Text::ClientsScanner, d.scanCountdown));
+    d.scanTimer.start();
+
+    const std::u16string rootId = makeMsgRootId();
+    d.core.presence.open(toQString(rootId));
+    CollectorJob job{d.config().Clients, d.config().SaveFormatName, d.config().SaveFormatValue};
+    d.collector = std::thread(runCollector, std::ref(d.core), std::move(job));
+    d.probe = d.startPass(kSysReportsWanted | M_SYS_CLIENT_DISCOVER, rootId, nullptr);
+}
+
+void ServerEngine::startCheck(bool anyChecked) {
+    auto& d = *d_;
+    if (d.shutDown) return;
+    d.refreshBroadcast();
+    if (d.config().Broadcast == 1 && unusableBroadcastAddress(d.config().Broadcast_IP)) {
+        emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
+                        tw::platform::BoxIcon::Error);
+        return;
+    }
+    if (!anyChecked) {
+        emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::NoCheckedClients],
+                        tw::platform::BoxIcon::Error);
+        return;
+    }
+    if (d.refuseScannerJob(Text::CheckWorkingClients)) return;
+    d.closeWaitingMailing();
+    d.resetStates();
+
+    d.checkCountdown = std::max(1, d.timing.scannerSeconds);
+    emit statusText(d.countdownText(Text::CheckWorkingClients, d.checkCountdown));
+    d.checkTimer.start();
+    d.probe = d.startPass(kSysReportsWanted | M_SYS_CLIENT_CHECK, makeMsgRootId(), nullptr);
+}
+
+bool ServerEngine::scanRunning() const { return d_->scanCountdown != 0; }
+
+QString ServerEngine::broadcastIndicator() const {
+    d_->refreshBroadcast();
+    return d_->config().Broadcast == 1 ? QStringLiteral("BROADCAST") : QStringLiteral("UNICAST");
+}
+
+bool ServerEngine::takeUdpWarning() {
+    auto& cfg = d_->config();
+    if (cfg.ProtoUseTCP != 0 || (cfg.WarningMask & 1)) return false;
+    cfg.WarningMask |= 1;
+    return true;
+}
+
+void ServerEngine::shutdown() {
+    auto& d = *d_;
+    if (d.shutDown) return;
+    d.shutDown = true;
+    for (auto& p : d.passes) p.token->stopped = true;
+    d.listener.stop();
+    d.reap(true);
+    d.checkTimer.stop();
+    d.checkCountdown = 0;
+    if (d.scanCountdown != 0) {
+        // The collector saves what it has gathered so far; the window ends after that.
+        d.scanTimer.stop();
+        d.scanCountdown = 0;
+        d.core.presence.stop(true);
+        if (d.collector.joinable()) d.collector.join();
+        return;
+    }
+    if (d.collector.joinable()) d.collector.join();
+    if (d.waiting) {
+        d.sendTimer.stop();
+        d.waiting = false;
+        d.endMailing(true);
+    }
+}
+
+}  // namespace tw::server

@@ -1,0 +1,47 @@
+#pragma once
+// What the engine's facade and its worker threads share. The records themselves live in the
+// ServerContext and are guarded by its clientsLock; so are the index and the generation here.
+#include <QString>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+#include "server/engine/engine.h"
+#include "server/engine/report_matcher.h"
+#include "server/engine/scanner.h"
+
+namespace tw::server::engine {
+
+struct Core {
+    Core(ServerContext& context, const InterfaceTexts& interfaceTexts, ServerEngine* engine)
+        : ctx(context), texts(interfaceTexts), q(engine) {}
+
+    ServerContext& ctx;
+    const InterfaceTexts& texts;
+    // Its signals may be emitted from any thread: Qt queues them to the window's thread.
+    ServerEngine* q;
+
+    // Guarded by ctx.clientsLock.
+    ReportMatcher matcher;
+    std::uint64_t listGeneration = 0;  // one more per reload after a scan
+
+    // Broadcast as last read on the window thread, for the listener's matching rules.
+    std::atomic<std::uint8_t> broadcast{0};
+
+    PresenceQueue presence;
+
+    // With the lock held: makes sure the address index describes the current list.
+    void ensureIndex() {
+        if (!matcher.builtFor(ctx.tree.records())) matcher.rebuild(ctx.tree.records());
+    }
+};
+
+void debugLine(const QString& line);
+// The current local time as "hh:mm:ss".
+QString timeOfDay();
+QString toQString(const std::u16string& s);
+std::u16string toU16(const QString& s);
+
+}  // namespace tw::server::engine
