@@ -101,4 +101,16 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes) {
     return true;
 }
 
+void appendWhole(const char* path, std::string_view bytes) {
+    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return;
+    while (!bytes.empty()) {
+        const ssize_t n = ::write(fd, bytes.data(), bytes.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        bytes.remove_prefix(static_cast<std::size_t>(n));
+    }
+    ::close(fd);
+}
+
 }  // namespace tw

@@ -17,4 +17,9 @@ std::optional<std::string> readWholeFile(const std::filesystem::path& path);
 // False (and the old file untouched) on any failure.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
 
+// Appends `bytes` to `path` (created when missing) with one write, so that records appended
+// by several threads or processes at once never mix. Failures are silent: the callers are
+// logs whose loss must not disturb the program.
+void appendWhole(const char* path, std::string_view bytes);
+
 }  // namespace tw

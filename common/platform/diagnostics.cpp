@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "common/files.h"
 #include "common/platform/paths.h"
 #include "common/platform/registry.h"
 #include "common/text.h"
@@ -58,20 +59,11 @@ const char* debugLogFile() { return program.load(std::memory_order_relaxed)->deb
 
 void debugLog(std::string_view line) {
     if (!debugEnabled()) return;
-    const int fd = ::open(debugLogFile(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
-    if (fd < 0) return;
     // One write per line: lines of different threads may interleave, never mix.
     std::string buf;
     buf.reserve(line.size() + 2);
     buf.append(line).append("\r\n");
-    std::string_view rest = buf;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ::close(fd);
+    appendWhole(debugLogFile(), buf);
 }
 
 void debugLog(std::u16string_view line) {

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <mutex>
 
+#include "common/files.h"
 #include "common/text.h"
 
 namespace tw::platform {
@@ -73,20 +74,6 @@ bool russianLocale() {
     return false;
 }
 
-void appendToFile(const char* path, const std::string& line) {
-    const int fd = ::open(path, O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return;
-    // One write per record keeps records of concurrent writers whole.
-    std::string_view rest = line;
-    while (!rest.empty()) {
-        const ssize_t n = ::write(fd, rest.data(), rest.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        rest.remove_prefix(static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-}
-
 std::mutex syslogMutex;  // openlog's identifier is process-wide
 
 }  // namespace
@@ -131,7 +118,7 @@ void reportEvent(const EventRecord& record, const MessageTableEntry* table, std:
         line += "],\"message\":";
         appendJsonString(line, entry ? formatEventMessage(entry->english, record.strings) : "");
         line += "}\n";
-        appendToFile(file, line);
+        appendWhole(file, line);
         return;
     }
 

@@ -1,5 +1,5 @@
-// Widget tests need a QApplication, but CTest lists the tests without the test environment
-// and without a display: listing must not create one.
+// The main of every test program that needs a QApplication. CTest lists the tests without
+// their environment and without a display: listing must not create one.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -13,5 +13,6 @@ int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && runtimeDir.isValid())
         qputenv("XDG_RUNTIME_DIR", runtimeDir.path().toLocal8Bit());
     QApplication app(argc, argv);
+    app.setQuitOnLastWindowClosed(false);  // a test's windows come and go; the run goes on
     return RUN_ALL_TESTS();
 }
