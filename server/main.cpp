@@ -1,5 +1,3 @@
-#include <cstdio>
-int main() {
-    std::puts("tellwick_server: not built yet");
-    return 0;
-}
+#include "server/ui/server_main.h"
+
+int main(int argc, char** argv) { return tw::ui::runServer(argc, argv); }

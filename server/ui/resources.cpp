@@ -43,6 +43,13 @@ QByteArray embeddedDialogDocument() {
     return file.readAll();
 }
 
+QString embeddedText(QStringView fileName) {
+    ensureResources();
+    QFile file(QStringLiteral(":/tellwick/") + fileName.toString());
+    if (!file.open(QIODevice::ReadOnly)) return {};
+    return QString::fromUtf8(file.readAll());
+}
+
 QPixmap loadIcon(Id id) {
     const char* path = iconFile(id);
     if (!path) return {};

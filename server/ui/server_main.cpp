@@ -1,0 +1,220 @@
+#include "server/ui/server_main.h"
+
+#include <QApplication>
+#include <QGuiApplication>
+#include <QScreen>
+#include <QStringList>
+#include <QTimer>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <vector>
+
+#include "common/net.h"
+#include "common/platform/diagnostics.h"
+#include "common/platform/fault_report.h"
+#include "common/platform/host_names.h"
+#include "common/platform/message_box.h"
+#include "common/platform/qt/event_source.h"
+#include "common/platform/qt/quit_signals.h"
+#include "common/platform/single_instance.h"
+#include "server/data/clients.h"
+#include "server/data/config.h"
+#include "server/data/texts.h"
+#include "server/engine/engine.h"
+#include "server/ui/client_tree_view.h"
+#include "server/ui/layout/ui_document.h"
+#include "server/ui/main_window.h"
+#include "server/ui/resources.h"
+
+namespace tw::ui {
+
+using tw::platform::BoxIcon;
+using tw::platform::showMessageBox;
+using tw::server::Text;
+
+namespace {
+
+constexpr char kInstanceName[] = "Tellwick Server";
+
+class BoxNotifier : public tw::server::Notifier {
+public:
+    void messageBox(const QString& title, const QString& text, BoxIcon icon) override {
+        showMessageBox(title, text, icon);
+    }
+};
+
+tw::server::DesktopSize primaryDesktop() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    if (!screen) return {};
+    const QRect r = screen->geometry();
+    return {r.width(), r.height()};
+}
+
+// The sockets of this system can be made at all: a UDP socket on a port of the system's
+// choosing opens and closes again.
+bool networkReady() {
+    tw::net::UdpListener probe;
+    return probe.open(0);
+}
+
+}  // namespace
+
+int runServer(int argc, char** argv) {
+    // Qt takes its own options out of argv; the debug switch is judged on the command line as
+    // it was given.
+    std::vector<char*> args(argv, argv + argc);
+    args.push_back(nullptr);
+    int qtArgc = argc;
+    QApplication app(qtArgc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    // Termination requests run the close sequence once the main loop runs; one that arrives
+    // during start-up waits for it.
+    std::function<void()> onQuit;
+    bool quitPending = false;
+    auto requestQuit = [&] {
+        if (onQuit)
+            onQuit();
+        else
+            quitPending = true;
+    };
+    tw::platform::QuitSignals quitSignals({SIGTERM, SIGINT}, [&](int) { requestQuit(); });
+
+    tw::diag::setProgram(tw::diag::kServerIdentity);
+    tw::platform::SingleInstance instance;
+    if (instance.acquire(kInstanceName) == tw::platform::SingleInstance::Result::AlreadyRunning) {
+        // English only: the interface language is not known yet.
+        showMessageBox(QStringLiteral("Stop"),
+                       QStringLiteral("The server is already running. Terminating..."),
+                       BoxIcon::Error);
+        return 1;
+    }
+    tw::diag::initDebugLog(argc, args.data());
+
+    std::error_code ec;
+    const std::filesystem::path baseDir = std::filesystem::current_path(ec);
+
+    tw::server::ServerConfig config;
+    tw::server::ServerContext context;
+    context.config = &config;
+
+    tw::platform::installFaultReport();
+
+    BoxNotifier notifier;
+    tw::server::InterfaceTexts& texts = tw::server::uiTexts();
+    tw::server::MigrateConfigFile(baseDir);
+    tw::server::LoadConfiguration(config, texts, baseDir, primaryDesktop(), &notifier);
+
+    // Start-up checks: every failure is collected into one box.
+    QStringList failures;
+    if (!networkReady()) failures << texts[Text::CantInitNetwork];
+    config.transport = config.ProtoUseTCP == 1 ? 1 : 2;
+    if (!tw::server::ClientsFileCreatable(tw::server::dataFilePath(config.Clients)))
+        failures << texts[Text::CantCreateClientsFile];
+    if (!failures.isEmpty()) {
+        showMessageBox(texts[Text::ErrorTitle], failures.join(QStringLiteral("\r\n")),
+                       BoxIcon::Error);
+        return 1;
+    }
+    auto parsed = UiDocument::parse(embeddedDialogDocument());
+    if (!parsed.ok()) {
+        tw::diag::debugLog(parsed.error.debugLine().toStdU16String());
+        return 1;
+    }
+    const std::shared_ptr<const UiDocument> xmlUi = parsed.document;
+    tw::diag::setEventLogSwitch(config.UseEventLogger);
+    if (config.UseEventLogger == 1)
+        tw::diag::registerEventSourceOrExit(texts[Text::ErrorTitle],
+                                            texts[Text::CantCreateRegistryKey], 1);
+
+    MainWindow window(xmlUi, config, texts, tw::server::dataFilePath(config.Templates), &notifier);
+    if (!window.isValid()) return 1;
+    ClientTreeView treeView(window.tree(), context.tree, context.clientsLock);
+    tw::server::ServerEngine engine(context, texts);
+    window.setBroadcastIndicatorSource([&engine] { return engine.broadcastIndicator(); });
+
+    // The engine's news arrives queued, on this thread.
+    const auto queued = Qt::QueuedConnection;
+    QObject::connect(&engine, &tw::server::ServerEngine::statusText, &window,
+                     &MainWindow::showStatus, queued);
+    QObject::connect(&engine, &tw::server::ServerEngine::sendButtonCaption, &window,
+                     &MainWindow::setSendCaption, queued);
+    QObject::connect(&engine, &tw::server::ServerEngine::itemsChanged, &treeView,
+                     &ClientTreeView::refreshItems, queued);
+    QObject::connect(
+        &engine, &tw::server::ServerEngine::clientsReloaded, &treeView,
+        [&treeView, &texts] {
+            treeView.rebuildFromRecords(texts[Text::AllClients]);
+            treeView.expandItem(0);
+            treeView.expandItem(1);
+        },
+        queued);
+    QObject::connect(
+        &engine, &tw::server::ServerEngine::messageBox, &window,
+        [](const QString& title, const QString& text, BoxIcon icon) {
+            showMessageBox(title, text, icon);
+        },
+        queued);
+    bool closing = false;
+    QObject::connect(
+        &engine, &tw::server::ServerEngine::fatalError, &window,
+        [&](const QString& text, int exitCode) {
+            if (closing) return;
+            closing = true;
+            showMessageBox(texts[Text::ErrorTitle], text, BoxIcon::Error);
+            engine.shutdown();
+            QCoreApplication::exit(exitCode);
+        },
+        queued);
+
+    // The window's requests go to the engine.
+    QObject::connect(&window, &MainWindow::sendRequested, &engine,
+                     &tw::server::ServerEngine::sendRequest);
+    QObject::connect(&window, &MainWindow::newClientsScanRequested, &engine,
+                     &tw::server::ServerEngine::startNewClientsScan);
+    bool anyChecked = false;
+    QObject::connect(&treeView, &ClientTreeView::leftClicked, &window,
+                     [&] { anyChecked = treeView.anyChecked(); });
+    QObject::connect(&window, &MainWindow::checkRequested, &engine,
+                     [&] { engine.startCheck(anyChecked); });
+    QObject::connect(&treeView, &ClientTreeView::rightClicked, &window,
+                     &MainWindow::showScannerMenu);
+    QObject::connect(&window, &MainWindow::beepRequested, &app, [] { QApplication::beep(); });
+    QObject::connect(&window, &MainWindow::closeRequested, &window, requestQuit);
+
+    // The clients database fills the tree.
+    tw::server::ConvertOldClientsFile(config.Clients);
+    const auto loaded = tw::server::LoadClientsDatabase(tw::server::dataFilePath(config.Clients),
+                                                        context.tree.records(), &treeView, texts);
+    if (loaded.failed()) {
+        showMessageBox(texts[Text::ErrorTitle], loaded.message, BoxIcon::Error);
+        return -1;
+    }
+    context.tree.rebuildIndex();
+
+    if (engine.takeUdpWarning())
+        showMessageBox(texts[Text::InfoTitle], texts[Text::UdpWarning], BoxIcon::Information);
+
+    window.showAtConfiguredGeometry();
+    if (!engine.startListener()) {
+        showMessageBox(texts[Text::ErrorTitle], texts[Text::PortBusy], BoxIcon::Error);
+        return 1;
+    }
+    context.hostName = QString::fromStdString(tw::platform::netbiosName()).toUpper();
+
+    // Close: stop the workers (a running scan finishes, a waiting mailing is closed), save
+    // the settings with the window's live geometry, end with 0.
+    onQuit = [&] {
+        if (closing) return;
+        closing = true;
+        engine.shutdown();
+        tw::server::SaveConfiguration(config, texts.language(), baseDir, primaryDesktop(),
+                                      window.liveGeometry());
+        QCoreApplication::exit(0);
+    };
+    if (quitPending) QTimer::singleShot(0, &window, onQuit);
+    return app.exec();
+}
+
+}  // namespace tw::ui

@@ -1,0 +1,204 @@
+// tellwick_server as a process: start-up failures with their exit codes and texts, and the
+// close sequence run by a termination signal.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <csignal>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "common/net.h"
+#include "tests/support/support.h"
+
+namespace {
+
+using tw::test::Process;
+using tw::test::readFile;
+using tw::test::TempDir;
+using tw::test::writeFile;
+namespace fs = std::filesystem;
+
+const char kBom[] = "\xEF\xBB\xBF";
+
+const char kSmallClients[] =
+    "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+    "<root config=\"3.1\">\n"
+    "    <group name=\"Office\">\n"
+    "        <key name=\"Reception\">127.0.0.1</key>\n"
+    "        <list name=\"Floor 1\">127.0.0.2,127.0.0.3</list>\n"
+    "    </group>\n"
+    "</root>\n";
+
+// True while something listens on `port` over UDP (read from the kernel's table, so the
+// check itself never holds the port).
+bool udpPortInUse(int port) {
+    std::ifstream in("/proc/net/udp");
+    std::string line;
+    std::getline(in, line);  // header
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    while (std::getline(in, line)) {
+        std::istringstream fields(line);
+        std::string slot, local;
+        fields >> slot >> local;
+        if (local.size() > 5 && local.compare(local.size() - 5, 5, wanted) == 0) return true;
+    }
+    return false;
+}
+
+// One server's private world: working folder, lock folder, registry and event log.
+class Server {
+public:
+    explicit Server(int port = tw::test::freePort()) : port_(port) {
+        fs::create_directories(run_.path() / "rt");
+        ::chmod((run_.path() / "rt").c_str(), 0700);
+        fs::create_directories(run_.path() / "work");
+        writeConfig("");
+    }
+
+    fs::path work() const { return run_.path() / "work"; }
+    fs::path runtimeDir() const { return run_.path() / "rt"; }
+    int port() const { return port_; }
+
+    // srv_config.ini in English with the private port; `extraCommon` goes into [Common].
+    void writeConfig(const std::string& extraCommon,
+                     const std::string& clientsPath = ".\\clients.xml") {
+        writeFile(work() / "srv_config.ini",
+                  std::string(kBom) + "[Common]\r\nLanguage = EN\r\n" + extraCommon +
+                      "\r\n[Network]\r\nProtoUseTCP = 1\r\nPortListen = " + std::to_string(port_) +
+                      "\r\n\r\n[Paths]\r\nClients = " + clientsPath + "\r\n");
+    }
+
+    Process::Options options(const fs::path& runtime = {}) const {
+        Process::Options o;
+        o.workDir = work();
+        o.env = {{"XDG_RUNTIME_DIR", (runtime.empty() ? runtimeDir() : runtime).string()},
+                 {"TELLWICK_REGISTRY", (run_.path() / "registry").string()},
+                 {"TELLWICK_EVENTLOG", (run_.path() / "events.jsonl").string()},
+                 {"TELLWICK_NONINTERACTIVE", "1"},
+                 {"QT_QPA_PLATFORM", "offscreen"}};
+        return o;
+    }
+
+    std::unique_ptr<Process> start() const {
+        auto p = std::make_unique<Process>(tw::test::binPath("tellwick_server"), options());
+        // Up when its report listener holds the port (the last step before the main loop).
+        EXPECT_TRUE(tw::test::waitFor([&] { return udpPortInUse(port_) || !p->running(); },
+                                      std::chrono::seconds(20)))
+            << p->err();
+        EXPECT_TRUE(p->running()) << p->err();
+        return p;
+    }
+
+private:
+    TempDir run_;
+    int port_;
+};
+
+std::string iniValue(const std::string& file, const std::string& key) {
+    const std::regex re("(^|\n)" + key + " = ([^\r\n]*)");
+    std::smatch m;
+    return std::regex_search(file, m, re) ? m[2].str() : std::string("<missing>");
+}
+
+TEST(ServerProcess, SecondInstanceStopsAndLeavesTheFirstRunning) {
+    Server first;
+    writeFile(first.work() / "clients.xml", kSmallClients);
+    auto running = first.start();
+
+    Server second;  // own folder and port, same lock folder
+    const auto r =
+        tw::test::run(tw::test::binPath("tellwick_server"), second.options(first.runtimeDir()));
+    EXPECT_EQ(r.code, 1);
+    EXPECT_NE(r.err.find("Stop: The server is already running. Terminating...\n"),
+              std::string::npos)
+        << r.err;
+    EXPECT_FALSE(fs::exists(second.work() / "debug_server.log"));
+
+    EXPECT_TRUE(running->running());
+    running->signal(SIGTERM);
+    EXPECT_EQ(running->wait(), 0) << running->err();
+}
+
+struct FailedStart {
+    const char* what;
+    const char* clientsXml;   // null: no file
+    const char* clientsPath;  // the configured path
+    bool holdPort;
+    int exitCode;
+    const char* stderrText;
+};
+
+TEST(ServerProcess, StartUpFailuresEndWithTheirCodeAndBox) {
+    const FailedStart cases[] = {
+        {"broken database", "<root config=\"3.1\">\n  <group name=\"A\">\n</root>\n",
+         ".\\clients.xml", false, 255, "Error: Error occured while parsing clients.xml: "},
+        {"clients file cannot be created", nullptr, ".\\no-such-folder\\clients.xml", false, 1,
+         "Error: Can't create or open clients.xml file.\n"},
+        {"report port busy", kSmallClients, ".\\clients.xml", true, 1, "Error: Can't open port "},
+    };
+    for (const FailedStart& c : cases) {
+        SCOPED_TRACE(c.what);
+        Server s;
+        s.writeConfig("", c.clientsPath);
+        if (c.clientsXml) writeFile(s.work() / "clients.xml", c.clientsXml);
+        tw::net::UdpListener blocker;
+        if (c.holdPort) {
+            ASSERT_TRUE(blocker.open(s.port()));
+        }
+        const auto r = tw::test::run(tw::test::binPath("tellwick_server"), s.options());
+        EXPECT_EQ(r.code, c.exitCode) << r.err;
+        EXPECT_NE(r.err.find(c.stderrText), std::string::npos) << r.err;
+        if (c.holdPort) {
+            EXPECT_NE(r.err.find("Can't open port " + std::to_string(s.port()) + ". Already busy?"),
+                      std::string::npos)
+                << r.err;
+        }
+    }
+}
+
+TEST(ServerProcess, OnlyTheExactDebugSwitchStartsTheDebugLog) {
+    // A start that fails at once is enough: the switch is read before the checks.
+    for (const auto& [arg, logged] : {std::pair{"--debug", true}, std::pair{"--DEBUG", false}}) {
+        SCOPED_TRACE(arg);
+        Server s;
+        s.writeConfig("", ".\\no-such-folder\\clients.xml");
+        auto options = s.options();
+        options.args = {arg};
+        EXPECT_EQ(tw::test::run(tw::test::binPath("tellwick_server"), options).code, 1);
+        EXPECT_EQ(fs::exists(s.work() / "debug_server.log"), logged);
+    }
+}
+
+TEST(ServerProcess, TerminationSignalsSaveTheLiveGeometry) {
+    Server s;
+    writeFile(s.work() / "clients.xml", kSmallClients);
+
+    // The first run learns the desktop size; the saved geometry applies only on that desktop.
+    auto first = s.start();
+    first->signal(SIGTERM);
+    ASSERT_EQ(first->wait(), 0) << first->err();
+    const std::string saved = readFile(s.work() / "srv_config.ini");
+    const std::string screen = iniValue(saved, "ScreenRes");
+    ASSERT_NE(screen.find('*'), std::string::npos) << saved;
+    EXPECT_EQ(iniValue(saved, "WindowWidth"), "455");
+
+    s.writeConfig("ScreenRes = " + screen +
+                  "\r\nWindowPosX = 30\r\nWindowPosY = 40\r\nWindowWidth = 620\r\n"
+                  "WindowHeight = 410\r\nSplitterHoriz = 140\r\nSplitterVertc = 310\r\n");
+    auto second = s.start();
+    second->signal(SIGINT);
+    ASSERT_EQ(second->wait(), 0) << second->err();
+    const std::string again = readFile(s.work() / "srv_config.ini");
+    EXPECT_EQ(again.rfind(kBom, 0), 0u);
+    EXPECT_EQ(iniValue(again, "WindowPosX"), "30");
+    EXPECT_EQ(iniValue(again, "WindowPosY"), "40");
+    EXPECT_EQ(iniValue(again, "WindowWidth"), "620");
+    EXPECT_EQ(iniValue(again, "WindowHeight"), "410");
+    EXPECT_EQ(iniValue(again, "SplitterHoriz"), "140");
+    EXPECT_EQ(iniValue(again, "SplitterVertc"), "310");
+    EXPECT_EQ(iniValue(again, "Language"), "EN");
+}
+
+}  // namespace
