@@ -1,7 +1,6 @@
 #include "server/ui/resources.h"
 
 #include <QFile>
-#include <mutex>
 
 // The resource sits in a static library: without this call nothing pulls it into the program
 // and every lookup comes back empty. Q_INIT_RESOURCE must be used outside any namespace.
@@ -11,8 +10,9 @@ namespace tw::ui {
 namespace {
 
 void ensureResources() {
-    static std::once_flag once;
-    std::call_once(once, initServerUiResources);
+    // A function-local static runs once, thread-safely, without std::call_once's
+    // thread-local state (which would tie the program to the dynamic loader by name).
+    [[maybe_unused]] static const bool done = (initServerUiResources(), true);
 }
 
 const char* iconFile(Id id) {
