@@ -181,9 +181,8 @@ std::string Display::findWindow(const std::string& titlePattern, int pid) const 
 }
 
 bool Display::screenshot(const fs::path& file, const std::string& window) const {
-    return run(findProgram("import"), withArgs({"-window", window, file.string()},
-                                               {{"DISPLAY", name_}}),
-               20s)
+    return run(findProgram("import"),
+               withArgs({"-window", window, file.string()}, {{"DISPLAY", name_}}), 20s)
                .code == 0;
 }
 
@@ -223,8 +222,7 @@ std::size_t countLines(const std::vector<std::string>& lines, const std::string&
 // ---- client -------------------------------------------------------------------------------
 
 ClientHost::ClientHost(const TestNetwork& net, int index, const std::string& hostName,
-                       int listenPort, int serverPort, const Display& display,
-                       int confirmAfterMs)
+                       int listenPort, int serverPort, const Display& display, int confirmAfterMs)
     : hostName_(hostName), work_(tmp_ / "work"), eventLog_(tmp_ / "events.jsonl") {
     fs::create_directories(work_);
     makePrivateFolder(tmp_ / "run");
@@ -287,17 +285,20 @@ ServerHost::ServerHost(const ServerSettings& s, const std::string& clientsXmlTex
     auto n = [](int v) { return std::to_string(v); };
     const std::string config =
         "\xEF\xBB\xBF[Common]\r\nLanguage = EN\r\nUseEventLogger = 1\r\nWarningMask = 1\r\n"
-        "ScreenRes = " + n(kScreenWidth) + "*" + n(kScreenHeight) +
+        "ScreenRes = " +
+        n(kScreenWidth) + "*" + n(kScreenHeight) +
         "\r\nWindowPosX = 0\r\nWindowPosY = 0\r\nWindowWidth = " + n(kWidth) +
         "\r\nWindowHeight = " + n(kHeight) + "\r\nSplitterHoriz = " + n(kSplitterHoriz) +
-        "\r\nSplitterVertc = " + n(kSplitterVertc) + "\r\n\r\n[Network]\r\nBroadcast = " +
-        n(s.broadcast) + "\r\nBroadcast_IP = " + s.broadcastIp +
-        "\r\nProtoUseTCP = " + n(s.protoUseTcp) + "\r\nPortListen = " + n(s.listenPort) +
-        "\r\nPortSender = " + n(s.senderPort) +
+        "\r\nSplitterVertc = " + n(kSplitterVertc) +
+        "\r\n\r\n[Network]\r\nBroadcast = " + n(s.broadcast) +
+        "\r\nBroadcast_IP = " + s.broadcastIp + "\r\nProtoUseTCP = " + n(s.protoUseTcp) +
+        "\r\nPortListen = " + n(s.listenPort) + "\r\nPortSender = " + n(s.senderPort) +
         "\r\n\r\n[Paths]\r\nClients = .\\clients.xml\r\nTemplates = .\\templates.ini\r\n"
-        "\r\n[Messages]\r\nTimer = " + n(s.timerSeconds) + "\r\nMeasure = 0\r\n\r\n"
-        "[Scanner]\r\nSaveFormatName = " + n(s.saveFormatName) +
-        "\r\nSaveFormatValue = " + n(s.saveFormatValue) + "\r\n";
+        "\r\n[Messages]\r\nTimer = " +
+        n(s.timerSeconds) +
+        "\r\nMeasure = 0\r\n\r\n"
+        "[Scanner]\r\nSaveFormatName = " +
+        n(s.saveFormatName) + "\r\nSaveFormatValue = " + n(s.saveFormatValue) + "\r\n";
     writeFile(work_ / "srv_config.ini", config);
     writeFile(work_ / "clients.xml", clientsXmlText);
 
@@ -367,9 +368,9 @@ bool ServerHost::scannerMenu(int entry) {
     // The popup is a window of the server's own beside the main window.
     const bool open = waitFor(
         [&] {
-            const RunResult r = display_.xdotool(
-                {"search", "--all", "--onlyvisible", "--pid", std::to_string(process_->pid()),
-                 "--classname", "."});
+            const RunResult r =
+                display_.xdotool({"search", "--all", "--onlyvisible", "--pid",
+                                  std::to_string(process_->pid()), "--classname", "."});
             return std::count(r.out.begin(), r.out.end(), '\n') >= 2;
         },
         10s);
@@ -383,7 +384,8 @@ bool ServerHost::scannerMenu(int entry) {
 std::vector<int> ServerHost::treeStateBands() const {
     const fs::path shot = tmp_ / "tree.ppm";
     if (run(findProgram("import"),
-            withArgs({"-window", window_, "-depth", "8", "ppm:" + shot.string()}, {{"DISPLAY", display_.name()}}),
+            withArgs({"-window", window_, "-depth", "8", "ppm:" + shot.string()},
+                     {{"DISPLAY", display_.name()}}),
             20s)
             .code != 0)
         return {};
@@ -396,26 +398,29 @@ std::vector<int> ServerHost::treeStateBands() const {
     const std::size_t start = static_cast<std::size_t>(header.tellg()) + 1;
     if (ppm.size() < start + static_cast<std::size_t>(width) * height * 3) return {};
 
-    // The inner squares of the state images: delivered, confirmed, not delivered, active.
+    // The inner squares of the state images: no news, delivered, confirmed, not delivered,
+    // active. A row shows one when it holds a run of a few pixels of exactly that colour
+    // (anti-aliased text never does).
     struct Colour {
         int r, g, b, bit;
     };
-    const Colour colours[] = {{255, 255, 0, 1}, {0, 255, 0, 2}, {255, 0, 0, 4}, {120, 120, 255, 8}};
+    const Colour colours[] = {
+        {210, 210, 210, 16}, {255, 255, 0, 1}, {0, 255, 0, 2}, {255, 0, 0, 4}, {120, 120, 255, 8}};
+    const auto* pixels = reinterpret_cast<const unsigned char*>(ppm.data()) + start;
     std::vector<int> bands;
     int current = 0;
     // The tree fills the window right of the vertical splitter, above the buttons.
     for (int y = 0; y < std::min(height, kHeight - 80); ++y) {
         int rowMask = 0;
         for (const Colour& c : colours) {
-            int hits = 0;
-            for (int x = kSplitterVertc; x < width; ++x) {
-                const auto* p = reinterpret_cast<const unsigned char*>(ppm.data()) + start +
-                                (static_cast<std::size_t>(y) * width + x) * 3;
-                if (std::abs(p[0] - c.r) <= 8 && std::abs(p[1] - c.g) <= 8 &&
-                    std::abs(p[2] - c.b) <= 8)
-                    ++hits;
+            int run = 0;
+            for (int x = kSplitterVertc; x < width && run < 4; ++x) {
+                const auto* p = pixels + (static_cast<std::size_t>(y) * width + x) * 3;
+                const bool same = std::abs(p[0] - c.r) <= 2 && std::abs(p[1] - c.g) <= 2 &&
+                                  std::abs(p[2] - c.b) <= 2;
+                run = same ? run + 1 : 0;
             }
-            if (hits >= 3) rowMask |= c.bit;
+            if (run >= 4) rowMask |= c.bit;
         }
         if (rowMask == 0 && current != 0) {
             bands.push_back(current);
@@ -428,6 +433,8 @@ std::vector<int> ServerHost::treeStateBands() const {
 }
 
 bool ServerHost::stop() {
+    // The window as it was last seen, for anyone looking into a failed run.
+    display_.screenshot(tmp_ / "before-close.png", window_);
     process_->signal(SIGTERM);
     const auto code = process_->wait(30s);
     return code && *code == 0;
@@ -437,8 +444,10 @@ bool ServerHost::stop() {
 
 std::string clientsXml(const std::string& group,
                        const std::vector<std::pair<std::string, std::string>>& keys) {
-    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n"
-                      "    <group name=\"" + group + "\">\n";
+    std::string xml =
+        "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n"
+        "    <group name=\"" +
+        group + "\">\n";
     for (const auto& [name, address] : keys)
         xml += "        <key name=\"" + name + "\">" + address + "</key>\n";
     xml += "    </group>\n</root>\n";

@@ -138,7 +138,8 @@ public:
     bool scannerMenu(int entry);
 
     // Masks of the colours of the state images, one per image row of the tree, top to bottom
-    // (bit 1 yellow = delivered, 2 green = confirmed, 4 red = not delivered, 8 blue = active).
+    // (bit 1 yellow = delivered, 2 green = confirmed, 4 red = not delivered, 8 blue = active,
+    // 16 grey = no news).
     std::vector<int> treeStateBands() const;
 
     bool stop();  // SIGTERM = the window is closed; true on exit code 0
