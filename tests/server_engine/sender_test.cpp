@@ -48,7 +48,9 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
     startEngine();
 
     engine->sendRequest(QStringLiteral("Hello\r\nworld"));
-    EXPECT_TRUE(engine->sending() || statusSeen(QStringLiteral("Sending finished")));
+    // The pass may already be over; its news arrives through the event loop.
+    EXPECT_TRUE(waitUntil(
+        [&] { return engine->sending() || statusSeen(QStringLiteral("Sending finished")); }));
     ASSERT_TRUE(waitUntil([&] { return state(3) == 1; }));
     EXPECT_EQ(state(2), 0) << "A's record holds the same RootId but not B's GUID";
 

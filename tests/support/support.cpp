@@ -125,7 +125,9 @@ RunResult run(const std::filesystem::path& program, Process::Options options,
 int freePort() {
     static std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
     for (int attempt = 0; attempt < 200; ++attempt) {
-        const int port = 20000 + static_cast<int>(rng() % 30000);
+        // Below the kernel's ephemeral range (32768 and up here): a port picked there can be
+        // handed to some outgoing socket between this check and the test's own bind.
+        const int port = 20000 + static_cast<int>(rng() % 12000);
         net::UdpListener u;
         net::TcpListener t;
         if (u.open(port) && t.open(port)) return port;
