@@ -15,14 +15,6 @@ namespace {
 const std::filesystem::path kXvfb = "/usr/bin/Xvfb";
 const std::filesystem::path kXdotool = "/usr/bin/xdotool";
 
-Process::Options withArgs(std::vector<std::string> args,
-                          std::map<std::string, std::string> env = {}) {
-    Process::Options o;
-    o.args = std::move(args);
-    o.env = std::move(env);
-    return o;
-}
-
 // A private X server on the first free display number, which it picks itself.
 class PrivateDisplay {
 public:

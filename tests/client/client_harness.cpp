@@ -1,9 +1,5 @@
 #include "tests/client/client_harness.h"
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <sstream>
 
 #include "common/net.h"
@@ -91,21 +87,7 @@ std::vector<GotReport> ClientHarness::reports() const {
     return out;
 }
 
-std::vector<LoggedEvent> ClientHarness::events() const {
-    std::vector<LoggedEvent> out;
-    std::istringstream in(readFile(eventLog));
-    std::string line;
-    while (std::getline(in, line)) {
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        LoggedEvent e;
-        e.id = o.value(QStringLiteral("id")).toInt();
-        e.source = o.value(QStringLiteral("source")).toString().toStdString();
-        for (const auto& s : o.value(QStringLiteral("strings")).toArray())
-            e.strings.push_back(s.toString().toStdString());
-        out.push_back(std::move(e));
-    }
-    return out;
-}
+std::vector<LoggedEvent> ClientHarness::events() const { return readEventLog(eventLog); }
 
 std::vector<int> ClientHarness::eventIds() const {
     std::vector<int> ids;

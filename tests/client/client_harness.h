@@ -12,12 +12,6 @@
 
 namespace tw::test {
 
-struct LoggedEvent {
-    int id = 0;
-    std::string source;
-    std::vector<std::string> strings;
-};
-
 struct GotReport {
     ReportPacket report;
     Transport transport;

@@ -2,10 +2,6 @@
 
 #include <unistd.h>
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <algorithm>
 #include <csignal>
 #include <cstdlib>
@@ -33,14 +29,6 @@ fs::path findProgram(const std::string& name) {
         if (::access(p.c_str(), X_OK) == 0) return p;
     }
     return {};
-}
-
-Process::Options withArgs(std::vector<std::string> args,
-                          std::map<std::string, std::string> env = {}) {
-    Process::Options o;
-    o.args = std::move(args);
-    o.env = std::move(env);
-    return o;
 }
 
 RunResult ipCommand(const std::vector<std::string>& args) {
@@ -188,21 +176,6 @@ bool Display::screenshot(const fs::path& file, const std::string& window) const 
 
 // ---- logs ---------------------------------------------------------------------------------
 
-std::vector<LoggedEvent> readEvents(const fs::path& file) {
-    std::vector<LoggedEvent> out;
-    std::istringstream in(readFile(file));
-    std::string line;
-    while (std::getline(in, line)) {
-        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
-        LoggedEvent e;
-        e.id = o.value(QStringLiteral("id")).toInt();
-        e.source = o.value(QStringLiteral("source")).toString().toStdString();
-        for (const auto& s : o.value(QStringLiteral("strings")).toArray())
-            e.strings.push_back(s.toString().toStdString());
-        out.push_back(std::move(e));
-    }
-    return out;
-}
 
 std::vector<std::string> readLines(const fs::path& file) {
     std::vector<std::string> lines;

@@ -65,12 +65,6 @@ private:
     std::string name_;
 };
 
-struct LoggedEvent {
-    int id = 0;
-    std::string source;
-    std::vector<std::string> strings;
-};
-std::vector<LoggedEvent> readEvents(const std::filesystem::path& file);
 // The lines of a debug log (CR LF ends).
 std::vector<std::string> readLines(const std::filesystem::path& file);
 std::size_t countLines(const std::vector<std::string>& lines, const std::string& line);
@@ -85,7 +79,7 @@ public:
     bool waitStarted();
     int pid() const { return process_->pid(); }
     void stop();  // the session ends (SIGTERM)
-    std::vector<LoggedEvent> events() const { return readEvents(eventLog_); }
+    std::vector<LoggedEvent> events() const { return readEventLog(eventLog_); }
     int countEvents(int id) const;
     std::vector<std::string> debugLines() const { return readLines(work_ / "debug_client.log"); }
     const std::string& hostName() const { return hostName_; }
@@ -144,7 +138,7 @@ public:
 
     bool stop();  // SIGTERM = the window is closed; true on exit code 0
     std::vector<std::string> debugLines() const { return readLines(work_ / "debug_server.log"); }
-    std::vector<LoggedEvent> events() const { return readEvents(eventLog_); }
+    std::vector<LoggedEvent> events() const { return readEventLog(eventLog_); }
     std::filesystem::path clientsFile() const { return work_ / "clients.xml"; }
     const std::filesystem::path& folder() const { return tmp_.path(); }
     std::string err() const { return process_->err(); }

@@ -1,6 +1,12 @@
 #include "tests/support/support.h"
 
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <fcntl.h>
+
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -110,6 +116,29 @@ void Process::signal(int sig) {
 
 std::string Process::out() const { return readFile(outFile_); }
 std::string Process::err() const { return readFile(errFile_); }
+
+Process::Options withArgs(std::vector<std::string> args, std::map<std::string, std::string> env) {
+    Process::Options o;
+    o.args = std::move(args);
+    o.env = std::move(env);
+    return o;
+}
+
+std::vector<LoggedEvent> readEventLog(const std::filesystem::path& file) {
+    std::vector<LoggedEvent> out;
+    std::istringstream in(readFile(file));
+    std::string line;
+    while (std::getline(in, line)) {
+        const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(line)).object();
+        LoggedEvent e;
+        e.id = o.value(QStringLiteral("id")).toInt();
+        e.source = o.value(QStringLiteral("source")).toString().toStdString();
+        for (const auto& str : o.value(QStringLiteral("strings")).toArray())
+            e.strings.push_back(str.toString().toStdString());
+        out.push_back(std::move(e));
+    }
+    return out;
+}
 
 RunResult run(const std::filesystem::path& program, Process::Options options,
               std::chrono::milliseconds timeout) {

@@ -59,6 +59,10 @@ private:
     TempDir dir_;
 };
 
+// Options with just arguments (and extra environment variables).
+Process::Options withArgs(std::vector<std::string> args,
+                          std::map<std::string, std::string> env = {});
+
 // Runs a program to its end and returns (exit code, stdout, stderr).
 struct RunResult {
     int code = -1000;
@@ -66,6 +70,14 @@ struct RunResult {
 };
 RunResult run(const std::filesystem::path& program, Process::Options options,
               std::chrono::milliseconds timeout = std::chrono::seconds(30));
+
+// One record of an event log written as JSON lines (TELLWICK_EVENTLOG).
+struct LoggedEvent {
+    int id = 0;
+    std::string source;
+    std::vector<std::string> strings;
+};
+std::vector<LoggedEvent> readEventLog(const std::filesystem::path& file);
 
 // A port on 127.0.0.1 that is free for both UDP and TCP at the time of the call.
 int freePort();
