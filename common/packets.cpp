@@ -29,7 +29,7 @@ namespace {
 template <std::size_t N>
 std::array<std::uint8_t, N> padded(std::span<const std::uint8_t> bytes) {
     std::array<std::uint8_t, N> buf{};
-    std::memcpy(buf.data(), bytes.data(), std::min(N, bytes.size()));
+    if (!bytes.empty()) std::memcpy(buf.data(), bytes.data(), std::min(N, bytes.size()));
     return buf;
 }
 
