@@ -182,8 +182,11 @@ done
 
 # The registration scripts belong to the server and the client, the cli registers nothing.
 for p in tellwick-server tellwick-client; do
-    dpkg-deb --ctrl-tarfile "${DEB[$p]}" | tar -t | grep -qx './postinst' || fail "$p: no postinst"
-    dpkg-deb --ctrl-tarfile "${DEB[$p]}" | tar -t | grep -qx './prerm' || fail "$p: no prerm"
+    # The listing is read whole before it is searched: with pipefail, "grep -q" leaving early
+    # would make tar die of a broken pipe and the check fail at random.
+    control=$(dpkg-deb --ctrl-tarfile "${DEB[$p]}" | tar -t)
+    grep -qx './postinst' <<<"$control" || fail "$p: no postinst"
+    grep -qx './prerm' <<<"$control" || fail "$p: no prerm"
 done
 # The autostart entry is a configuration file: an administrator's change survives upgrades,
 # and only a purge removes it.
@@ -319,7 +322,7 @@ find_window() {
 }
 wait_for 30 find_window || { cat "$WORK/client.err"; fail "no message window appeared"; }
 wait_for 10 has_event 101 || fail "no event 101 for the shown message"
-grep -F '"id":101,' "$events" | grep -qF '"Deployed with the packages\nsecond line"' ||
+grep -F '"id":101,' "$events" | grep -F '"Deployed with the packages\nsecond line"' >/dev/null ||
     fail "event 101 does not carry the text: $(cat "$events")"
 
 # The user answers it: Return, repeated until the window takes it (it ignores keys in
