@@ -21,6 +21,15 @@
 
 namespace tw::test {
 
+// One group of three clients on their own loopback addresses.
+// Records: 0 root, 1 Office, 2 PC-A, 3 PC-B, 4 PC-C.
+inline constexpr const char* kOffice =
+    "<group name=\"Office\">\n"
+    "<key name=\"PC-A\">127.0.0.2</key>\n"
+    "<key name=\"PC-B\">127.0.0.3</key>\n"
+    "<key name=\"PC-C\">127.0.0.4</key>\n"
+    "</group>";
+
 // Runs the Qt event loop (queued signals, timers) until `pred` holds or `timeout` passes.
 template <class Pred>
 bool waitUntil(Pred pred, std::chrono::milliseconds timeout = std::chrono::seconds(10)) {

@@ -7,13 +7,6 @@ using namespace tw::test;
 
 namespace {
 
-constexpr const char* kOffice =
-    "<group name=\"Office\">\n"
-    "<key name=\"PC-A\">127.0.0.2</key>\n"
-    "<key name=\"PC-B\">127.0.0.3</key>\n"
-    "<key name=\"PC-C\">127.0.0.4</key>\n"
-    "</group>";
-
 int countOf(const std::string& text, const std::string& what) {
     int n = 0;
     for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;

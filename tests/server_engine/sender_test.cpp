@@ -9,14 +9,6 @@ using namespace tw::test;
 
 namespace {
 
-constexpr const char* kOffice =
-    "<group name=\"Office\">\n"
-    "<key name=\"PC-A\">127.0.0.2</key>\n"
-    "<key name=\"PC-B\">127.0.0.3</key>\n"
-    "<key name=\"PC-C\">127.0.0.4</key>\n"
-    "</group>";
-// Records: 0 root, 1 Office, 2 PC-A, 3 PC-B, 4 PC-C.
-
 FakeClient::Options clientAt(const char* address, int port, int serverPort) {
     FakeClient::Options o;
     o.address = address;
