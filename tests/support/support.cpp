@@ -11,6 +11,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <asio.hpp>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -214,5 +215,23 @@ void TestPeer::clear() {
     std::lock_guard lock(mutex_);
     got_.clear();
 }
+
+struct DeafTcpPort::Impl {
+    asio::io_context ctx;
+    asio::ip::tcp::acceptor acceptor{ctx};
+    std::unique_ptr<asio::ip::tcp::socket> filler;
+};
+
+DeafTcpPort::DeafTcpPort(const std::string& address, int port) : d_(std::make_unique<Impl>()) {
+    const asio::ip::tcp::endpoint ep(asio::ip::make_address_v4(address),
+                                     static_cast<unsigned short>(port));
+    d_->acceptor.open(asio::ip::tcp::v4());
+    d_->acceptor.bind(ep);
+    d_->acceptor.listen(0);  // room for one connection, which the filler below takes
+    d_->filler = std::make_unique<asio::ip::tcp::socket>(d_->ctx);
+    d_->filler->connect(ep);
+}
+
+DeafTcpPort::~DeafTcpPort() = default;
 
 }  // namespace tw::test

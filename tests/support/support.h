@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -115,6 +116,18 @@ private:
     std::vector<net::Received> got_;
     bool stop_ = false;
     std::thread thread_;
+};
+
+// A TCP port on `address` that takes no connection: its backlog is full, so a connect waits
+// until its time-out, as one to a switched-off workstation does.
+class DeafTcpPort {
+public:
+    DeafTcpPort(const std::string& address, int port);
+    ~DeafTcpPort();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
 };
 
 }  // namespace tw::test
