@@ -103,20 +103,9 @@ TEST(PacketReceiver, aBurstComesInFewWakeUpsAndStopWakesAWaitFromAnotherThread) 
 
 TEST(TcpFanOut, everyHostGetsOneAttemptAndSilentOnesEndByTheirOwnTimeOut) {
     const int port = test::freePort();
-    // The answering host takes one connection on 127.0.0.1 only, so the silent ones can have
-    // the same port on their own addresses.
-    asio::io_context ctx;
-    asio::ip::tcp::acceptor acceptor(
-        ctx, {asio::ip::make_address_v4("127.0.0.1"), static_cast<unsigned short>(port)});
-    std::vector<std::uint8_t> arrived;
-    std::thread answering([&] {
-        asio::ip::tcp::socket s(ctx);
-        acceptor.accept(s);
-        std::error_code ec;
-        std::vector<std::uint8_t> buf(4096);
-        while (const std::size_t n = s.read_some(asio::buffer(buf), ec))
-            arrived.insert(arrived.end(), buf.begin(), buf.begin() + static_cast<long>(n));
-    });
+    // The answering host listens on 127.0.0.1 only, so the silent ones can have the same
+    // port on their own addresses.
+    test::TcpSink answering("127.0.0.1", port);
     test::DeafTcpPort silent2("127.0.0.2", port), silent3("127.0.0.3", port);
     // 127.0.0.4: nobody listens there, so it is refused.
     const std::vector<std::string> hosts{"127.0.0.1", "127.0.0.2", "127.0.0.3", "127.0.0.4",
@@ -140,8 +129,8 @@ TEST(TcpFanOut, everyHostGetsOneAttemptAndSilentOnesEndByTheirOwnTimeOut) {
     // The refused and the unknown host end before the silent ones, which wait side by side.
     EXPECT_TRUE(ended[3].first == 1 || ended[3].first == 2) << "silent ones end last";
     EXPECT_TRUE(ended[4].first == 1 || ended[4].first == 2);
-    answering.join();
-    EXPECT_EQ(arrived, block);
+    ASSERT_TRUE(answering.waitForCount(1));
+    EXPECT_EQ(answering.received()[0], block);
 }
 
 TEST(TcpFanOut, aLimitOfOneMakesTheAttemptsOneAfterTheOther) {

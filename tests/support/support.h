@@ -130,4 +130,18 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
+// Takes TCP connections on one address only (so other 127.x addresses keep the same port for
+// themselves) and keeps what each connection sent, in the order they closed.
+class TcpSink {
+public:
+    TcpSink(const std::string& address, int port);
+    ~TcpSink();
+    std::vector<std::vector<std::uint8_t>> received() const;
+    bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
 }  // namespace tw::test
