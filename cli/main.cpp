@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "common/net.h"
 #include "common/net_async.h"
+#include "common/platform/descriptors.h"
 #include "common/platform/host_names.h"
 
 int main(int argc, char** argv) {
@@ -22,7 +23,8 @@ int main(int argc, char** argv) {
                                 tw::Transport mode, std::span<const std::uint8_t> bytes,
                                 const std::function<void(std::size_t)>& started) {
         if (mode == tw::Transport::Tcp) {
-            tw::net::sendToAllTcp(hosts, port, bytes, started);
+            tw::net::sendToAllTcp(hosts, port, bytes, started, {},
+                                  tw::platform::connectionAttemptLimit());
             return;
         }
         for (std::size_t i = 0; i < hosts.size(); ++i) {

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "common/platform/descriptors.h"
 #include "common/platform/diagnostics.h"
 #include "common/text.h"
 #include "server/engine/engine_core.h"
@@ -103,7 +104,8 @@ struct ServerEngine::Impl {
         job.tcp = cfg.ProtoUseTCP == 1;
         job.port = cfg.PortSender;
         job.connectTimeout = timing.connectTimeout;
-        job.tcpInFlight = timing.tcpInFlight;
+        job.tcpInFlight =
+            timing.tcpInFlight != 0 ? timing.tcpInFlight : tw::platform::connectionAttemptLimit();
         auto token = std::make_shared<PassToken>();
         passes.push_back(Pass{token, std::thread(runPass, std::ref(core), std::move(job), token)});
         return token;

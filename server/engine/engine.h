@@ -62,7 +62,8 @@ public:
     struct Timing {
         std::chrono::milliseconds connectTimeout{5000};  // per client, TCP
         int scannerSeconds = 10;                         // countdown of a scan or a check
-        std::size_t tcpInFlight = 256;                   // TCP attempts of a pass at once
+        // TCP attempts of a pass at once; 0: as many as the descriptor limit allows.
+        std::size_t tcpInFlight = 0;
     };
     void setTiming(const Timing& timing);
 
