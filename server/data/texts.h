@@ -66,6 +66,31 @@ enum class Text {
     ScanAddress,          // "Address"
     FrameScanner,         // "Scanner"
     DataSavingFormat,     // "Data saving format"
+    // The outcome of a mailing, its history and the follow-up.
+    NoNews,               // "No news"
+    Answered,             // "Answered"
+    OutcomeOf,            // "of" (Confirmed 41 · Delivered 3 · Not delivered 2 of 46)
+    WaitingUntil,         // "waiting until"
+    WaitingEnded,         // "waiting ended"
+    History,              // "History"
+    HistoryTime,          // "Time"
+    HistoryMessage,       // "Message"
+    HistoryTransport,     // "Transport"
+    HistoryTotal,         // "Total"
+    HistoryState,         // "State"
+    HistoryReportTime,    // "Report time"
+    HistoryExport,        // "Export as CSV..."
+    HistoryEmpty,         // "No mailings yet."
+    CantWriteFile,        // "Can't write the file "
+    CantWriteHistory,     // "Can't write the mailing history (mailings.jsonl)."
+    FollowUnconfirmed,    // "Send again to those who did not confirm"
+    FollowUndelivered,    // "Send again to those who were not delivered"
+    FollowUpTicked,       // "Ticked for sending again: "
+    FindClients,          // "Find clients"
+    FindPlaceholder,      // "Caption or address"
+    ColourLegend,         // "Colour legend"
+    LegendText,           // the meaning of each state colour
+    Close,                // "Close"
     Count
 };
 

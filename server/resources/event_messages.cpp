@@ -8,6 +8,9 @@ namespace {
 const platform::MessageTableEntry kServerMessages[] = {
     {101, "Message ID: %1%rStatus: Sent%rText:%r%2%r%r%3\r\n",
      "ID сообщения: %1%rСтатус: Отправлено%rТекст:%r%2%r%r%3\r\n"},
+    // A report that came after the mailing's summary was written.
+    {104, "Message ID: %1%rLate report from: %2%rStatus: %3\r\n",
+     "ID сообщения: %1%rПоздний отчёт от: %2%rСтатус: %3\r\n"},
 };
 
 }  // namespace
