@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -346,6 +347,71 @@ void ClientTreeView::expandItem(int index) {
 }
 
 bool ClientTreeView::anyChecked() const { return d_->anyChecked; }
+
+void ClientTreeView::checkOnly(const std::vector<int>& positions) {
+    std::vector<Impl::Shown> rows;
+    {
+        std::lock_guard<std::mutex> guard(d_->lock);
+        tw::server::ClientsList& records = d_->clients.records();
+        if (records.empty()) return;
+        records[0].checkMark = tw::server::kMarkUnchecked;
+        d_->clients.checkSubtree(0, tw::server::kMarkUnchecked);
+        d_->clients.updateUpwards(0, tw::server::kMarkUnchecked, TreeMode::Check);
+        for (const int i : positions) {
+            if (i <= 0 || static_cast<std::size_t>(i) >= records.size()) continue;
+            ClientRecord& r = records[static_cast<std::size_t>(i)];
+            if (r.folder) continue;
+            r.checkMark = tw::server::kMarkChecked;
+            d_->clients.updateUpwards(i, tw::server::kMarkChecked, TreeMode::Check);
+        }
+        rows.reserve(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i)
+            rows.push_back({static_cast<int>(i), records[i].checkMark, 0});
+        d_->anyChecked = d_->clients.anyChecked();
+    }
+    d_->show(rows, false);
+}
+
+int ClientTreeView::setFilter(const QString& text) {
+    d_->flush();
+    const QString needle = text.trimmed();
+    std::vector<char> self, shown;
+    int matches = 0;
+    {
+        std::lock_guard<std::mutex> guard(d_->lock);
+        const tw::server::ClientsList& records = d_->clients.records();
+        const std::size_t n = std::min(records.size(), d_->items.size());
+        self.assign(n, 0);
+        shown.assign(n, needle.isEmpty() ? 1 : 0);
+        if (!needle.isEmpty()) {
+            std::vector<char> inside(n, 0);  // below a matching folder
+            for (std::size_t i = 0; i < n; ++i) {
+                const ClientRecord& r = records[i];
+                const QString caption = d_->items[i]->text(0);
+                self[i] = caption.contains(needle, Qt::CaseInsensitive) ||
+                          r.address.contains(needle, Qt::CaseInsensitive);
+                if (self[i] && !r.folder) ++matches;
+                const int p = r.parentIndex;
+                if (p >= 0 && static_cast<std::size_t>(p) < i) inside[i] = inside[p] || self[p];
+                shown[i] = self[i] || inside[i];
+            }
+            // The list is in tree order: a child comes after its folder, so walking it
+            // backwards hands every match up to the folders that lead to it.
+            for (std::size_t i = n; i-- > 0;) {
+                const int p = records[i].parentIndex;
+                if (shown[i] && p >= 0 && static_cast<std::size_t>(p) < i) shown[p] = 1;
+            }
+        }
+    }
+    d_->tree->setUpdatesEnabled(false);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        QTreeWidgetItem* item = d_->items[i];
+        item->setHidden(!shown[i]);
+        if (!needle.isEmpty() && shown[i] && item->childCount() > 0) item->setExpanded(true);
+    }
+    d_->tree->setUpdatesEnabled(true);
+    return matches;
+}
 
 QTreeWidgetItem* ClientTreeView::item(int index) const {
     if (index < 0 || static_cast<std::size_t>(index) >= d_->items.size()) return nullptr;

@@ -12,6 +12,7 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QVector>
+#include <vector>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,6 +51,14 @@ public:
 
     // 1 when at least one item is shown fully checked (recomputed after each left click).
     bool anyChecked() const;
+
+    // Ticks exactly these clients (list positions) and nothing else; folders follow.
+    void checkOnly(const std::vector<int>& positions);
+
+    // Shows only the clients and folders whose caption or address contains `text` (any
+    // case), with the folders that lead to them and everything inside a matching folder;
+    // an empty text shows everything again. Returns how many clients match.
+    int setFilter(const QString& text);
 
     QTreeWidgetItem* item(int index) const;
     int itemCount() const;

@@ -238,9 +238,3 @@ tw::server::ClientRecord EngineTest::record(int index) {
 }
 
 }  // namespace tw::test
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
