@@ -116,25 +116,28 @@ void readHead(const QJsonObject& o, QString& rootId, QDateTime& time, QString& t
     transport = o.value(QStringLiteral("transport")).toString();
 }
 
-// Calls `line` for every line of the file, mapped rather than read, so a long history costs
-// no copy of itself.
+// Calls `line(bytes, offset)` for every line of the file from byte `from` on, mapped rather
+// than read, so a long history costs no copy of itself.
 template <class F>
-void forEachLine(const std::filesystem::path& file, F line) {
+void forEachLine(const std::filesystem::path& file, qint64 from, F line) {
     QFile f(QString::fromStdString(file.string()));
-    if (!f.open(QIODevice::ReadOnly) || f.size() == 0) return;
-    const qint64 size = f.size();
-    const uchar* data = f.map(0, size);
+    if (!f.open(QIODevice::ReadOnly) || f.size() <= from || from < 0) return;
+    const qint64 size = f.size() - from;
+    const uchar* data = f.map(from, size);
     QByteArray whole;
     if (!data) {  // a file that cannot be mapped is read instead
+        if (!f.seek(from)) return;
         whole = f.readAll();
         data = reinterpret_cast<const uchar*>(whole.constData());
     }
-    const char* p = reinterpret_cast<const char*>(data);
-    const char* end = p + (whole.isEmpty() ? size : whole.size());
+    const char* begin = reinterpret_cast<const char*>(data);
+    const char* p = begin;
+    const char* end = p + (data == reinterpret_cast<const uchar*>(whole.constData()) ? whole.size() : size);
     while (p < end) {
-        const auto* nl = static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
+        const auto* nl =
+            static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
         const char* stop = nl ? nl : end;
-        if (stop > p) line(QByteArrayView(p, stop - p));
+        if (stop > p) line(QByteArrayView(p, stop - p), from + (p - begin));
         p = stop + 1;
     }
 }
@@ -228,7 +231,7 @@ bool appendHistory(const std::filesystem::path& file, const QByteArray& line) {
 std::vector<MailingSummary> readHistoryList(const std::filesystem::path& file) {
     std::vector<MailingSummary> list;
     QHash<QString, std::size_t> byRoot;
-    forEachLine(file, [&](QByteArrayView line) {
+    forEachLine(file, 0, [&](QByteArrayView line, qint64 offset) {
         if (isUpdate(line)) {
             const QJsonObject o = parseObject(line);
             const auto it = byRoot.constFind(o.value(QStringLiteral("update")).toString());
@@ -245,19 +248,21 @@ std::vector<MailingSummary> readHistoryList(const std::filesystem::path& file) {
         MailingSummary s;
         readHead(o, s.rootId, s.time, s.text, s.transport);
         s.counts = countsFrom(o.value(QStringLiteral("counts")).toObject());
+        s.offset = offset;
         byRoot.insert(s.rootId, list.size());
         list.push_back(std::move(s));
     });
     return list;
 }
 
-std::optional<MailingRecord> readMailing(const std::filesystem::path& file, const QString& rootId) {
+std::optional<MailingRecord> readMailing(const std::filesystem::path& file, const QString& rootId,
+                                        qint64 from) {
     std::optional<MailingRecord> found;
     QByteArray id;
     appendString(id, rootId);
     const QByteArray mailingStart = "{\"rootId\":" + id + ',';
     const QByteArray updateStart = "{\"update\":" + id + ',';
-    forEachLine(file, [&](QByteArrayView line) {
+    forEachLine(file, from, [&](QByteArrayView line, qint64) {
         if (line.startsWith(mailingStart)) {
             const QJsonObject o = parseObject(line);
             if (o.isEmpty()) return;

@@ -49,6 +49,7 @@ struct MailingSummary {
     QString text;
     QString transport;
     MailingCounts counts;
+    qint64 offset = -1;  // where its line starts in the file
 };
 
 // The line of a mailing, and the update line of a late report about its client number
@@ -65,7 +66,9 @@ bool appendHistory(const std::filesystem::path& file, const QByteArray& line);
 std::vector<MailingSummary> readHistoryList(const std::filesystem::path& file);
 
 // One mailing with its clients, late reports applied; nothing when it is not in the file.
-std::optional<MailingRecord> readMailing(const std::filesystem::path& file, const QString& rootId);
+// `from` may name where its line starts (MailingSummary::offset): updates only follow it.
+std::optional<MailingRecord> readMailing(const std::filesystem::path& file, const QString& rootId,
+                                        qint64 from = 0);
 
 // The words for a delivery state in the interface language ("Confirmed", "No news", ...).
 QString stateWord(std::uint8_t state, const InterfaceTexts& texts);

@@ -19,6 +19,7 @@ using tw::server::Text;
 namespace {
 
 constexpr int kRootIdRole = Qt::UserRole + 1;
+constexpr int kOffsetRole = Qt::UserRole + 2;
 
 QTreeWidget* makeTable(const QStringList& headers, const QString& name, QWidget* parent) {
     auto* t = new QTreeWidget(parent);
@@ -60,6 +61,7 @@ HistoryDialog::HistoryDialog(std::filesystem::path file, const tw::server::Inter
             QString::number(it->counts.confirmed), QString::number(it->counts.delivered),
             QString::number(it->counts.notDelivered), QString::number(it->counts.total)});
         row->setData(0, kRootIdRole, it->rootId);
+        row->setData(0, kOffsetRole, it->offset);
         rows.push_back(row);
     }
     mailings_->addTopLevelItems(rows);
@@ -99,7 +101,8 @@ void HistoryDialog::showClients() {
     const QTreeWidgetItem* current = mailings_->currentItem();
     export_->setEnabled(false);
     if (!current) return;
-    shown_ = tw::server::readMailing(file_, current->data(0, kRootIdRole).toString());
+    shown_ = tw::server::readMailing(file_, current->data(0, kRootIdRole).toString(),
+                                     current->data(0, kOffsetRole).toLongLong());
     if (!shown_) return;
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(shown_->clients.size()));
