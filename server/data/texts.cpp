@@ -120,6 +120,20 @@ constexpr Row kTable[] = {
      u"Серый: нет сведений\nЖёлтый: доставлено\nЗелёный: подтверждено\n"
      u"Красный: не доставлено\nСиний: ответил на проверку"},
     {Text::Close, u"Close", u"Закрыть"},
+    {Text::AccMessage, u"Message text", u"Текст сообщения"},
+    {Text::AccTemplates, u"Templates", u"Шаблоны"},
+    {Text::AccClients, u"Clients", u"Клиенты"},
+    {Text::AccWaitTime, u"Waiting time", u"Время ожидания"},
+    {Text::AccWaitUnit, u"Unit of the waiting time", u"Единица времени ожидания"},
+    {Text::AccChecked, u"checked", u"отмечен"},
+    {Text::AccUnchecked, u"unchecked", u"не отмечен"},
+    {Text::AccPartlyChecked, u"partly checked", u"отмечен частично"},
+    {Text::AccNoNews, u"no news", u"нет сведений"},
+    {Text::AccDelivered, u"delivered", u"доставлено"},
+    {Text::AccConfirmed, u"confirmed", u"подтверждено"},
+    {Text::AccNotDelivered, u"not delivered", u"не доставлено"},
+    {Text::AccAnswered, u"answered the check", u"ответил на проверку"},
+    {Text::AccAt, u"at", u"в"},
 };
 
 static_assert(std::size(kTable) == static_cast<std::size_t>(Text::Count),

@@ -138,12 +138,19 @@ struct ClientTreeView::Impl {
     QList<QTreeWidgetItem*> pendingTop;    // built, not yet handed to the widget
     bool flushQueued = false;
     bool anyChecked = false;
+    const tw::server::InterfaceTexts* texts = nullptr;
 
     struct Shown {
         int index;
         std::uint8_t mark;
         std::uint8_t state;
+        bool folder = false;
+        QString address, reportTime;
     };
+    static Shown shownOf(int index, const ClientRecord& r) {
+        return {index, r.checkMark, r.deliveryState, r.folder != 0, r.address, r.reportTime};
+    }
+    void describe(ClientItem* item, const Shown& row) const;
 
     ClientItem* newItem(const QString& caption, int level, std::uint8_t mark, std::uint8_t state);
     void flush();
@@ -188,6 +195,62 @@ void ClientTreeView::Impl::flush() {
     pendingTop.clear();
 }
 
+// What a screen reader says of an item, and its tooltip: the caption, the check box and the
+// delivery state in words ("PC-A, checked, confirmed at 10:41:07"), so that a blind operator
+// hears who confirmed; the colours alone say nothing to them.
+void ClientTreeView::Impl::describe(ClientItem* item, const Shown& row) const {
+    if (!texts) return;
+    using tw::server::Text;
+    const auto& t = *texts;
+    const QString sep = QStringLiteral(", ");
+    QString text = item->text(0) + sep +
+                   t[row.mark == tw::server::kMarkChecked  ? Text::AccChecked
+                     : row.mark == tw::server::kMarkPartly ? Text::AccPartlyChecked
+                                                           : Text::AccUnchecked];
+    const auto at = [&](Text word) {
+        QString w = t[word];
+        if (!row.reportTime.isEmpty())
+            w += QLatin1Char(' ') + t[Text::AccAt] + QLatin1Char(' ') + row.reportTime;
+        return w;
+    };
+    QStringList states;
+    if (row.folder) {
+        // A folder shows what its clients are, every kind that is there.
+        if (row.state & 2) states << t[Text::AccConfirmed];
+        if (row.state & 1) states << t[Text::AccDelivered];
+        if (row.state & 4) states << t[Text::AccNotDelivered];
+        if (row.state & 8) states << t[Text::AccAnswered];
+        if (states.isEmpty()) states << t[Text::AccNoNews];
+    } else {
+        switch (row.state) {
+            case 1:
+                states << at(Text::AccDelivered);
+                break;
+            case 2:
+                states << at(Text::AccConfirmed);
+                break;
+            case 4:
+                states << t[Text::AccNotDelivered];
+                break;
+            case 9:
+                states << at(Text::AccAnswered);
+                break;
+            default:
+                states << t[Text::AccNoNews];
+                break;
+        }
+    }
+    text += sep + states.join(sep);
+    item->setData(0, Qt::AccessibleTextRole, text);
+    if (!row.folder) {
+        QString tip = t[Text::ScanAddress] + QStringLiteral(": ") + row.address;
+        if (!row.reportTime.isEmpty())
+            tip += QLatin1Char('\n') + t[Text::HistoryReportTime] + QStringLiteral(": ") +
+                   row.reportTime;
+        item->setToolTip(0, tip);
+    }
+}
+
 void ClientTreeView::Impl::show(const std::vector<Shown>& rows, bool withImages) {
     flush();
     // Our own redraws are not the operator's clicks: keep them from the itemChanged handler
@@ -200,6 +263,7 @@ void ClientTreeView::Impl::show(const std::vector<Shown>& rows, bool withImages)
         const Qt::CheckState check = shownState(row.mark);
         if (item->checkState(0) != check) item->setCheckState(0, check);
         if (withImages) item->setIcon(0, icons[static_cast<std::size_t>(imageForState(row.state))]);
+        describe(item, row);
     }
     model->blockSignals(wasBlocked);
     tree->viewport()->update();
@@ -227,7 +291,7 @@ void ClientTreeView::Impl::onItemChanged(QTreeWidgetItem* changedItem, int colum
         changed.insert(changed.end(), upwards.begin(), upwards.end());
         rows.reserve(changed.size());
         for (int i : changed)
-            rows.push_back({i, records[static_cast<std::size_t>(i)].checkMark, 0});
+            rows.push_back(Impl::shownOf(i, records[static_cast<std::size_t>(i)]));
         anyChecked = clients.anyChecked();
     }
     // The widget leaves the current item alone when only the box was hit; the item acted on
@@ -330,7 +394,7 @@ void ClientTreeView::refreshItems(const QVector<int>& indices) {
         for (int i : indices) {
             if (i < 0 || static_cast<std::size_t>(i) >= records.size()) continue;
             const ClientRecord& r = records[static_cast<std::size_t>(i)];
-            rows.push_back({i, r.checkMark, r.deliveryState});
+            rows.push_back(Impl::shownOf(i, r));
         }
     }
     d_->show(rows, true);
@@ -347,6 +411,11 @@ void ClientTreeView::expandItem(int index) {
 }
 
 bool ClientTreeView::anyChecked() const { return d_->anyChecked; }
+
+void ClientTreeView::setTexts(const tw::server::InterfaceTexts* texts) {
+    d_->texts = texts;
+    refreshAll();
+}
 
 void ClientTreeView::checkOnly(const std::vector<int>& positions) {
     std::vector<Impl::Shown> rows;
@@ -366,7 +435,7 @@ void ClientTreeView::checkOnly(const std::vector<int>& positions) {
         }
         rows.reserve(records.size());
         for (std::size_t i = 0; i < records.size(); ++i)
-            rows.push_back({static_cast<int>(i), records[i].checkMark, 0});
+            rows.push_back(Impl::shownOf(static_cast<int>(i), records[i]));
         d_->anyChecked = d_->clients.anyChecked();
     }
     d_->show(rows, false);

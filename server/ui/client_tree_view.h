@@ -12,13 +12,14 @@
 #include <QPixmap>
 #include <QPoint>
 #include <QVector>
-#include <vector>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "server/data/client_tree.h"
 #include "server/data/clients.h"
+#include "server/data/texts.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -52,6 +53,10 @@ public:
     // 1 when at least one item is shown fully checked (recomputed after each left click).
     bool anyChecked() const;
 
+    // The words for the items' accessible texts and tooltips; without them the items have
+    // their captions only.
+    void setTexts(const tw::server::InterfaceTexts* texts);
+
     // Ticks exactly these clients (list positions) and nothing else; folders follow.
     void checkOnly(const std::vector<int>& positions);
 
@@ -64,7 +69,7 @@ public:
     int itemCount() const;
 
 signals:
-    void leftClicked();                     // after OnTreeEvent has run for the click
+    void leftClicked();  // after OnTreeEvent has run for the click
     void rightClicked(const QPoint& globalPos);
 
 private:

@@ -15,6 +15,7 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTime>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -125,6 +126,7 @@ MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::Server
     setupTemplates();
     setupControls();
     setupFilter();
+    setAccessibleNames();
 }
 
 MainWindow::~MainWindow() = default;
@@ -160,9 +162,9 @@ QString outcomeText(const tw::server::MailingCounts& c, const QDateTime& waitEnd
     const QString dot = QStringLiteral(" \u00b7 ");
     QString text = texts[Text::Confirmed] + QLatin1Char(' ') + QString::number(c.confirmed) + dot +
                    texts[Text::Delivered] + QLatin1Char(' ') + QString::number(c.delivered) + dot +
-                   texts[Text::NotDelivered] + QLatin1Char(' ') +
-                   QString::number(c.notDelivered) + QLatin1Char(' ') + texts[Text::OutcomeOf] +
-                   QLatin1Char(' ') + QString::number(c.total);
+                   texts[Text::NotDelivered] + QLatin1Char(' ') + QString::number(c.notDelivered) +
+                   QLatin1Char(' ') + texts[Text::OutcomeOf] + QLatin1Char(' ') +
+                   QString::number(c.total);
     if (waitEnds.isValid())
         text += dot + texts[ended ? Text::WaitingEnded : Text::WaitingUntil] + QLatin1Char(' ') +
                 waitEnds.toString(QStringLiteral("hh:mm:ss"));
@@ -184,13 +186,42 @@ void MainWindow::refreshBroadcastIndicator() {
 }
 
 void MainWindow::setSendCaption(const QString& caption) {
-    if (QPushButton* send = sendButton()) send->setText(caption);
+    QPushButton* send = sendButton();
+    if (!send) return;
+    send->setText(caption);
+    // The button keeps its width unless a caption needs more ("Остановить рассылку").
+    if (sendWidth_ < 0) sendWidth_ = send->minimumWidth();
+    const int needed = send->fontMetrics().horizontalAdvance(caption) +
+                       send->style()->pixelMetric(QStyle::PM_ButtonMargin) * 2 + 8;
+    send->setMinimumWidth(std::max(sendWidth_, needed));
+    if (send->maximumWidth() < needed) send->setMaximumWidth(std::max(sendWidth_, needed));
+}
+
+void MainWindow::setAccessibleNames() {
+    const auto name = [](QWidget* w, const QString& text) {
+        if (w) w->setAccessibleName(text);
+    };
+    name(editor(), texts_[Text::AccMessage]);
+    name(templatesList(), texts_[Text::AccTemplates]);
+    name(tree(), texts_[Text::AccClients]);
+    name(built_.widget<QSpinBox>(Id::Spin_Timer), texts_[Text::AccWaitTime]);
+    // A list that cannot be edited is named by its current entry; what it is for goes into
+    // the description, which screen readers read after it.
+    if (auto* unit = built_.widget<QComboBox>(Id::Combo_Timer)) {
+        unit->setAccessibleName(texts_[Text::AccWaitUnit]);
+        unit->setAccessibleDescription(texts_[Text::AccWaitUnit]);
+    }
+    name(built_.widget<QToolButton>(Id::Button_Scan), texts_[Text::ClientsScanner]);
+    name(built_.widget<QToolButton>(Id::Button_Config), texts_[Text::Settings]);
+    if (auto* cfg = built_.widget<QToolButton>(Id::Button_Config))
+        cfg->setToolTip(texts_[Text::Settings]);
 }
 
 void MainWindow::setupEditor() {
     QPlainTextEdit* ed = editor();
     if (!ed) return;
-    ed->setTabChangesFocus(false);
+    // A tab character is of no use in a popup message: Tab moves on, as in any form.
+    ed->setTabChangesFocus(true);
     limit_ = new TextLimit(ed, kMessageChars);
     connect(limit_, &TextLimit::limitReached, this, &MainWindow::beepRequested);
     // The menus open when the right button is released, not when it is pressed.
@@ -232,9 +263,8 @@ void MainWindow::buildMenus() {
     followUnconfirmed_->setObjectName(QStringLiteral("Menu_Follow_Unconfirmed"));
     connect(followUnconfirmed_, &QAction::triggered, this,
             [this] { emit followUpRequested(false); });
-    followUndelivered_ =
-        withShortcut(scannerMenu_->addAction(texts_[Text::FollowUndelivered]),
-                     QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    followUndelivered_ = withShortcut(scannerMenu_->addAction(texts_[Text::FollowUndelivered]),
+                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
     followUndelivered_->setObjectName(QStringLiteral("Menu_Follow_Undelivered"));
     connect(followUndelivered_, &QAction::triggered, this,
             [this] { emit followUpRequested(true); });
@@ -335,7 +365,7 @@ void MainWindow::setupControls() {
     }
 
     if (QPushButton* send = sendButton()) {
-        send->setText(texts_[Text::SendMessage]);
+        setSendCaption(texts_[Text::SendMessage]);
         send->setToolTip(texts_[Text::SendShortcutTip]);
         connect(send, &QPushButton::clicked, this,
                 [this] { emit sendRequested(editor() ? editor()->toPlainText() : QString()); });

@@ -123,6 +123,7 @@ private:
     void setupTemplates();
     void setupControls();
     void setupFilter();
+    void setAccessibleNames();
     void onTemplateClicked(int row);
     void popup(QMenu* menu, const QPoint& globalPos);
     bool overWidget(QWidget* w, const QPoint& globalPos) const;
@@ -139,6 +140,7 @@ private:
     QAction* followUnconfirmed_ = nullptr;
     QAction* followUndelivered_ = nullptr;
     QLineEdit* filter_ = nullptr;
+    int sendWidth_ = -1;  // the send button's width from the layout
     QMenu* editorMenu_ = nullptr;
     QMenu* templatesMenu_ = nullptr;
     QMenu* scannerMenu_ = nullptr;

@@ -132,6 +132,7 @@ int runServer(int argc, char** argv) {
     MainWindow window(xmlUi, config, texts, tw::server::dataFilePath(config.Templates), &notifier);
     if (!window.isValid()) return 1;
     ClientTreeView treeView(window.tree(), context.tree, context.clientsLock);
+    treeView.setTexts(&texts);
     tw::server::ServerEngine engine(context, texts);
     window.setBroadcastIndicatorSource([&engine] { return engine.broadcastIndicator(); });
 
