@@ -19,8 +19,8 @@ int main(int argc, char** argv) {
     // connection with the connect time-out, many of them under way at once, so switched-off
     // workstations cost one time-out together instead of one each.
     tw::net::UdpSender udp;
-    const auto sendAll = [&udp](const std::vector<std::string>& hosts, int port,
-                                tw::Transport mode, std::span<const std::uint8_t> bytes,
+    const auto sendAll = [&udp](const std::vector<std::string>& hosts, int port, tw::Transport mode,
+                                std::span<const std::uint8_t> bytes,
                                 const std::function<void(std::size_t)>& started) {
         if (mode == tw::Transport::Tcp) {
             tw::net::sendToAllTcp(hosts, port, bytes, started, {},

@@ -10,12 +10,12 @@
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <cstdlib>
-#include <string_view>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -136,8 +136,8 @@ int tcpPass(const std::filesystem::path& file, int port) {
         ++clients;
         failed += r.deliveryState == 4;
     }
-    std::printf("TCP mailing pass: %zu clients, %zu connected, %zu not reached, %.0f ms\n",
-                clients, clients - failed, failed, ms);
+    std::printf("TCP mailing pass: %zu clients, %zu connected, %zu not reached, %.0f ms\n", clients,
+                clients - failed, failed, ms);
     return 0;
 }
 

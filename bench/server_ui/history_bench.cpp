@@ -38,9 +38,10 @@ MailingRecord mailing(int number, int clients) {
     m.clients.reserve(static_cast<std::size_t>(clients));
     for (int i = 0; i < clients; ++i) {
         const std::uint8_t state = i % 10 == 0 ? 4 : i % 3 == 0 ? 1 : 2;
-        m.clients.push_back({QStringLiteral("PC-%1").arg(i, 5, 10, QLatin1Char('0')),
-                             QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg(i / 256 % 256).arg(i % 254 + 1),
-                             state, state == 4 ? QString() : QStringLiteral("10:41:07")});
+        m.clients.push_back(
+            {QStringLiteral("PC-%1").arg(i, 5, 10, QLatin1Char('0')),
+             QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg(i / 256 % 256).arg(i % 254 + 1),
+             state, state == 4 ? QString() : QStringLiteral("10:41:07")});
     }
     return m;
 }
@@ -48,11 +49,13 @@ MailingRecord mailing(int number, int clients) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
+    qputenv("QT_QPA_PLATFORM",
+            qgetenv("QT_QPA_PLATFORM").isEmpty() ? "offscreen" : qgetenv("QT_QPA_PLATFORM"));
     QApplication app(argc, argv);
     namespace fs = std::filesystem;
     const fs::path dir =
-        fs::temp_directory_path() / ("tellwick-history-bench-" + std::to_string(QCoreApplication::applicationPid()));
+        fs::temp_directory_path() /
+        ("tellwick-history-bench-" + std::to_string(QCoreApplication::applicationPid()));
     fs::create_directories(dir);
     InterfaceTexts texts;
     texts.setLanguage(QStringLiteral("EN"), 47128, nullptr);
@@ -85,9 +88,10 @@ int main(int argc, char** argv) {
         if (!appendHistory(file, mailingLine(large))) return 1;
         append.push_back(msSince(t1));
     }
-    std::printf("history window over %d mailings of 1000 clients (%.0f MB): median %.0f ms, "
-                "newest mailing's clients %d (target < 1000 ms)\n",
-                rows, static_cast<double>(bytes) / 1e6, median(open), clients);
+    std::printf(
+        "history window over %d mailings of 1000 clients (%.0f MB): median %.0f ms, "
+        "newest mailing's clients %d (target < 1000 ms)\n",
+        rows, static_cast<double>(bytes) / 1e6, median(open), clients);
     std::printf("appending a mailing to 65024 clients: median %.0f ms (target < 500 ms)\n",
                 median(append));
     fs::remove_all(dir);

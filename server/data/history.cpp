@@ -7,7 +7,6 @@
 #include <QJsonObject>
 #include <cstring>
 
-
 namespace tw::server {
 
 namespace {
@@ -83,8 +82,8 @@ void appendClientFields(QByteArray& out, const MailingClient& c) {
     appendString(out, c.name);
     out += ",\"address\":";
     appendString(out, c.address);
-    out += ",\"state\":" + QByteArray::number(c.state) + ",\"outcome\":\"" +
-           outcomeToken(c.state) + "\",\"time\":";
+    out += ",\"state\":" + QByteArray::number(c.state) + ",\"outcome\":\"" + outcomeToken(c.state) +
+           "\",\"time\":";
     appendString(out, c.reportTime);
 }
 
@@ -132,7 +131,8 @@ void forEachLine(const std::filesystem::path& file, qint64 from, F line) {
     }
     const char* begin = reinterpret_cast<const char*>(data);
     const char* p = begin;
-    const char* end = p + (data == reinterpret_cast<const uchar*>(whole.constData()) ? whole.size() : size);
+    const char* end =
+        p + (data == reinterpret_cast<const uchar*>(whole.constData()) ? whole.size() : size);
     while (p < end) {
         const auto* nl =
             static_cast<const char*>(std::memchr(p, '\n', static_cast<std::size_t>(end - p)));
@@ -256,7 +256,7 @@ std::vector<MailingSummary> readHistoryList(const std::filesystem::path& file) {
 }
 
 std::optional<MailingRecord> readMailing(const std::filesystem::path& file, const QString& rootId,
-                                        qint64 from) {
+                                         qint64 from) {
     std::optional<MailingRecord> found;
     QByteArray id;
     appendString(id, rootId);

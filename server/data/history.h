@@ -35,9 +35,9 @@ struct MailingClient {
 
 struct MailingRecord {
     QString rootId;
-    QDateTime time;     // when it was sent, local time
+    QDateTime time;  // when it was sent, local time
     QString text;
-    QString transport;  // "TCP", "UDP" or "broadcast"
+    QString transport;                   // "TCP", "UDP" or "broadcast"
     std::vector<MailingClient> clients;  // the checked clients, in list order
     MailingCounts counts() const;
 };
@@ -68,7 +68,7 @@ std::vector<MailingSummary> readHistoryList(const std::filesystem::path& file);
 // One mailing with its clients, late reports applied; nothing when it is not in the file.
 // `from` may name where its line starts (MailingSummary::offset): updates only follow it.
 std::optional<MailingRecord> readMailing(const std::filesystem::path& file, const QString& rootId,
-                                        qint64 from = 0);
+                                         qint64 from = 0);
 
 // The words for a delivery state in the interface language ("Confirmed", "No news", ...).
 QString stateWord(std::uint8_t state, const InterfaceTexts& texts);

@@ -127,8 +127,9 @@ struct ServerEngine::Impl {
                 book->record.clients.reserve(book->positions.size());
                 for (const int i : book->positions) {
                     const ClientRecord& r = list[static_cast<std::size_t>(i)];
-                    book->record.clients.push_back({r.name, r.address, r.deliveryState,
-                                                    r.deliveryState == 4 ? QString() : r.reportTime});
+                    book->record.clients.push_back(
+                        {r.name, r.address, r.deliveryState,
+                         r.deliveryState == 4 ? QString() : r.reportTime});
                 }
                 book->summaryWritten = true;
                 book->waitEnds = QDateTime::currentDateTime();
@@ -161,7 +162,7 @@ struct ServerEngine::Impl {
         const auto& list = core.ctx.tree.records();
         const bool broadcast =
             config().Broadcast == 1 && !list.empty() && list[0].checkMark == kMarkChecked;
-        book.record.transport = broadcast ? QStringLiteral("broadcast")
+        book.record.transport = broadcast                   ? QStringLiteral("broadcast")
                                 : config().ProtoUseTCP == 1 ? QStringLiteral("TCP")
                                                             : QStringLiteral("UDP");
         for (std::size_t i = 0; i < list.size(); ++i) {
@@ -315,7 +316,8 @@ std::optional<ServerEngine::MailingProgress> ServerEngine::mailingProgress() con
         p.counts = book->record.counts();
     } else if (book->listGeneration == core.listGeneration) {
         const auto& list = core.ctx.tree.records();
-        for (const int i : book->positions) p.counts.add(list[static_cast<std::size_t>(i)].deliveryState);
+        for (const int i : book->positions)
+            p.counts.add(list[static_cast<std::size_t>(i)].deliveryState);
     }
     return p;
 }

@@ -3,16 +3,16 @@
 // client scanner, behind one facade that the window drives. Workers never touch widgets:
 // everything the window must show comes out of the signals below, delivered to the window's
 // thread by queued connections.
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QVector>
-#include <QDateTime>
 #include <chrono>
 #include <filesystem>
-#include <optional>
-#include <vector>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "common/packets.h"
 #include "common/platform/message_box.h"
@@ -98,7 +98,7 @@ public:
     void shutdown();
 
 signals:
-    void statusText(const QString& text);            // to ShowStatus
+    void statusText(const QString& text);  // to ShowStatus
     void sendButtonCaption(const QString& caption);
     void itemsChanged(const QVector<int>& indices);  // tree items whose image or check to redraw
     void clientsReloaded();                          // the list was reloaded after a scan:

@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "server/data/history.h"
-
 #include "server/engine/engine.h"
 #include "server/engine/report_matcher.h"
 #include "server/engine/scanner.h"
@@ -40,7 +39,7 @@ struct Core {
         bool summaryWritten = false;
         QDateTime waitEnds;  // when the waiting time ends, or ended
     };
-    std::optional<MailingBook> lastMailing;  // guarded by ctx.clientsLock
+    std::optional<MailingBook> lastMailing;               // guarded by ctx.clientsLock
     std::filesystem::path historyFile{"mailings.jsonl"};  // set before any worker runs
 
     // Broadcast as last read on the window thread, for the listener's matching rules.

@@ -4,8 +4,8 @@
 
 #include "common/platform/diagnostics.h"
 #include "common/platform/fault_report.h"
-#include "server/engine/engine_core.h"
 #include "server/data/history.h"
+#include "server/engine/engine_core.h"
 
 namespace tw::server::engine {
 
@@ -116,17 +116,19 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
             for (const Match& m : core_.matcher.match(list, in.key, broadcast)) {
                 if (debug) {
                     matchLines.push_back(
-                        m.run == 1 ? QStringLiteral("LISTEN: CLIENT matching by ") +
-                                         QString::fromLatin1(m.rule) + QStringLiteral(" [SUCCESS]")
-                                   : QStringLiteral("LISTEN: ==[DUPLICATED]== CLIENT matching by ") +
-                                         QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
+                        m.run == 1
+                            ? QStringLiteral("LISTEN: CLIENT matching by ") +
+                                  QString::fromLatin1(m.rule) + QStringLiteral(" [SUCCESS]")
+                            : QStringLiteral("LISTEN: ==[DUPLICATED]== CLIENT matching by ") +
+                                  QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
                 }
                 ClientRecord& r = list[static_cast<std::size_t>(m.index)];
                 r.deliveryState = in.report.reportMask;
                 r.reportTime = now;
                 const auto up = ctx.tree.updateUpwards(m.index, r.deliveryState, TreeMode::Icons);
                 changed.insert(changed.end(), up.begin(), up.end());
-                noteLateReport(m.index, r, in.key.rootId, [&](Late l) { late.push_back(std::move(l)); });
+                noteLateReport(m.index, r, in.key.rootId,
+                               [&](Late l) { late.push_back(std::move(l)); });
             }
         }
     }
@@ -158,13 +160,12 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
     for (const Late& l : late) {
         const QString status = stateWord(l.client.state, core_.texts) + QLatin1Char(' ') +
                                core_.texts[Text::In] + QLatin1Char(' ') + l.client.reportTime;
-        tw::diag::writeEventLog(4, kLateReportEvent, l.rootId.toStdString(),
-                                (l.client.name + QStringLiteral(" (") + l.client.address +
-                                 QLatin1Char(')'))
-                                    .toStdString(),
-                                status.toStdString());
-        appendHistory(core_.historyFile,
-                      lateReportLine(l.rootId, l.ordinal, l.client, l.counts));
+        tw::diag::writeEventLog(
+            4, kLateReportEvent, l.rootId.toStdString(),
+            (l.client.name + QStringLiteral(" (") + l.client.address + QLatin1Char(')'))
+                .toStdString(),
+            status.toStdString());
+        appendHistory(core_.historyFile, lateReportLine(l.rootId, l.ordinal, l.client, l.counts));
     }
     if (!late.empty()) emit core_.q->mailingProgressChanged();
 

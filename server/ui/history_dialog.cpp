@@ -40,11 +40,11 @@ HistoryDialog::HistoryDialog(std::filesystem::path file, const tw::server::Inter
     setObjectName(QStringLiteral("Dialog_History"));
     setWindowTitle(texts[Text::History]);
     resize(720, 480);
-    mailings_ = makeTable({texts[Text::HistoryTime], texts[Text::HistoryMessage],
-                           texts[Text::HistoryTransport], texts[Text::Confirmed],
-                           texts[Text::Delivered], texts[Text::NotDelivered],
-                           texts[Text::HistoryTotal]},
-                          QStringLiteral("History_Mailings"), this);
+    mailings_ =
+        makeTable({texts[Text::HistoryTime], texts[Text::HistoryMessage],
+                   texts[Text::HistoryTransport], texts[Text::Confirmed], texts[Text::Delivered],
+                   texts[Text::NotDelivered], texts[Text::HistoryTotal]},
+                  QStringLiteral("History_Mailings"), this);
     mailings_->setAccessibleName(texts[Text::History]);
     clients_ = makeTable({texts[Text::ScanName], texts[Text::ScanAddress],
                           texts[Text::HistoryState], texts[Text::HistoryReportTime]},
@@ -84,12 +84,12 @@ HistoryDialog::HistoryDialog(std::filesystem::path file, const tw::server::Inter
 
     connect(mailings_, &QTreeWidget::currentItemChanged, this, &HistoryDialog::showClients);
     connect(export_, &QPushButton::clicked, this, [this] {
-        const QString path =
-            chooser_ ? chooser_()
-                     : QFileDialog::getSaveFileName(this, texts_[Text::HistoryExport],
-                                                    shown_ ? shown_->rootId + QStringLiteral(".csv")
-                                                           : QString(),
-                                                    QStringLiteral("CSV (*.csv)"));
+        const QString path = chooser_
+                                 ? chooser_()
+                                 : QFileDialog::getSaveFileName(
+                                       this, texts_[Text::HistoryExport],
+                                       shown_ ? shown_->rootId + QStringLiteral(".csv") : QString(),
+                                       QStringLiteral("CSV (*.csv)"));
         if (!path.isEmpty()) exportSelected(path);
     });
     if (!rows.isEmpty()) mailings_->setCurrentItem(rows.front());
@@ -107,8 +107,8 @@ void HistoryDialog::showClients() {
     QList<QTreeWidgetItem*> rows;
     rows.reserve(static_cast<qsizetype>(shown_->clients.size()));
     for (const auto& c : shown_->clients)
-        rows.push_back(new QTreeWidgetItem(QStringList{
-            c.name, c.address, tw::server::stateWord(c.state, texts_), c.reportTime}));
+        rows.push_back(new QTreeWidgetItem(
+            QStringList{c.name, c.address, tw::server::stateWord(c.state, texts_), c.reportTime}));
     clients_->addTopLevelItems(rows);
     export_->setEnabled(true);
 }

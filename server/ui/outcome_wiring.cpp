@@ -34,9 +34,9 @@ void connectOutcome(MainWindow& window, ClientTreeView& tree, ServerEngine& engi
 
     QObject::connect(&window, &MainWindow::followUpRequested, &window,
                      [&window, &tree, &engine](bool undeliveredOnly) {
-                         const auto positions = engine.followUp(
-                             undeliveredOnly ? ServerEngine::FollowUp::Undelivered
-                                             : ServerEngine::FollowUp::Unconfirmed);
+                         const auto positions =
+                             engine.followUp(undeliveredOnly ? ServerEngine::FollowUp::Undelivered
+                                                             : ServerEngine::FollowUp::Unconfirmed);
                          if (!engine.mailingProgress()) return;
                          tree.checkOnly(positions);
                          // The operator sends it; an editor that holds other words keeps them.

@@ -212,10 +212,10 @@ TEST_F(MessageRoad, tcpMailingWithOneClientSwitchedOff) {
         EXPECT_EQ(countLines(lines, "SENDER: Current client address: " + net_->clientAddress(i)),
                   1u)
             << i;
-    const auto at = findInOrder(lines, {"SENDER: Current client address: " + net_->clientAddress(2),
-                                        "SENDER: Current client address: " + net_->clientAddress(1),
-                                        "SENDER: CANNOT Open connection to " +
-                                            net_->clientAddress(1)});
+    const auto at =
+        findInOrder(lines, {"SENDER: Current client address: " + net_->clientAddress(2),
+                            "SENDER: Current client address: " + net_->clientAddress(1),
+                            "SENDER: CANNOT Open connection to " + net_->clientAddress(1)});
     EXPECT_EQ(std::count(at.begin(), at.end(), -1), 0) << "sender lines missing or out of order";
     EXPECT_EQ(at[2], at[1] + 1) << "Bravo's two lines stand together";
     EXPECT_EQ(countLines(lines, "SENDER: CANNOT Open connection to " + net_->clientAddress(0)) +

@@ -1,8 +1,9 @@
+#include "server/data/history.h"
+
 #include <gtest/gtest.h>
 
 #include <QJsonDocument>
 
-#include "server/data/history.h"
 #include "tests/support/support.h"
 
 using namespace tw::server;
@@ -16,10 +17,11 @@ MailingRecord sample(const QString& rootId, const QString& text) {
     m.time = QDateTime(QDate(2026, 12, 10), QTime(10, 41, 7));
     m.text = text;
     m.transport = QStringLiteral("TCP");
-    m.clients = {{QStringLiteral("Anna"), QStringLiteral("10.0.0.5"), 2, QStringLiteral("10:41:09")},
-                 {QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("PC-7"), 4, QString()},
-                 {QStringLiteral("Boris, \"room 3\""), QStringLiteral("10.0.0.6"), 1,
-                  QStringLiteral("10:41:08")}};
+    m.clients = {
+        {QStringLiteral("Anna"), QStringLiteral("10.0.0.5"), 2, QStringLiteral("10:41:09")},
+        {QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("PC-7"), 4, QString()},
+        {QStringLiteral("Boris, \"room 3\""), QStringLiteral("10.0.0.6"), 1,
+         QStringLiteral("10:41:08")}};
     return m;
 }
 
@@ -34,10 +36,12 @@ TEST(History, linesRoundTripHostileTextsAndSurviveACutLine) {
     ASSERT_TRUE(appendHistory(file, mailingLine(sample(QStringLiteral("100"), hostile))));
     std::string bytes = tw::test::readFile(file);
     tw::test::writeFile(file, bytes + bytes.substr(0, 40));  // a second line cut at 40 bytes
-    ASSERT_TRUE(appendHistory(file, mailingLine(sample(QStringLiteral("200"), QStringLiteral("x")))));
-    MailingClient later{QStringLiteral("PC-7"), QStringLiteral("PC-7"), 2, QStringLiteral("10:50:00")};
-    ASSERT_TRUE(appendHistory(file, lateReportLine(QStringLiteral("100"), 1, later,
-                                                   MailingCounts{2, 1, 0, 0, 3})));
+    ASSERT_TRUE(
+        appendHistory(file, mailingLine(sample(QStringLiteral("200"), QStringLiteral("x")))));
+    MailingClient later{QStringLiteral("PC-7"), QStringLiteral("PC-7"), 2,
+                        QStringLiteral("10:50:00")};
+    ASSERT_TRUE(appendHistory(
+        file, lateReportLine(QStringLiteral("100"), 1, later, MailingCounts{2, 1, 0, 0, 3})));
     tw::test::writeFile(file, tw::test::readFile(file) + "not json\n{\"update\":\"999\"}\n");
 
     const auto list = readHistoryList(file);

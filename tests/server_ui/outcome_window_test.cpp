@@ -80,7 +80,8 @@ TEST_F(OutcomeWindowTest, countsFollowUpFilterAndHistoryOfOneMailing) {
     const QRegularExpression during(QStringLiteral(
         "^Confirmed 0 \u00b7 Delivered 1 \u00b7 Not delivered 0 of 3 \u00b7 waiting until "
         "\\d\\d:\\d\\d:\\d\\d$"));
-    ASSERT_TRUE(waitUntil([&] { return during.match(outcome()).hasMatch(); })) << outcome().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return during.match(outcome()).hasMatch(); }))
+        << outcome().toStdString();
     ASSERT_TRUE(b.waitForCount(1));
     b.answer(b.received()[0], tw::M_REP_CONFIRMED);
     ASSERT_TRUE(waitUntil([&] { return outcome().startsWith(QStringLiteral("Confirmed 1 ")); }));
