@@ -6,12 +6,12 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  libpcre2-dev libexpat1-dev libasio-dev libsystemd-dev
+  libpcre2-dev libexpat1-dev libasio-dev libsystemd-dev libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth xdotool x11-utils imagemagick
   fonts-liberation fonts-dejavu-core
   iproute2 nftables iptables
-  dpkg-dev file man-db
+  dpkg-dev file man-db lintian devscripts appstream desktop-file-utils mandoc
 )
 
 missing=()

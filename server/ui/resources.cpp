@@ -57,4 +57,12 @@ QPixmap loadIcon(Id id) {
     return QPixmap(QString::fromLatin1(path));
 }
 
+QIcon programIcon() {
+    ensureResources();
+    QIcon icon;
+    for (const int size : {32, 64, 256})
+        icon.addFile(QStringLiteral(":/tellwick/icons/hicolor/%1/tellwick-server.png").arg(size));
+    return icon;
+}
+
 }  // namespace tw::ui

@@ -1,6 +1,7 @@
 #pragma once
 // What the server carries inside its program file: the dialog document and the six icons.
 #include <QByteArray>
+#include <QIcon>
 #include <QPixmap>
 #include <QString>
 
@@ -19,5 +20,9 @@ QString embeddedText(QStringView fileName);
 // channel and at its own size (28, 32 and 16 pixels square). Needs a QGuiApplication; a null
 // pixmap for any other identifier.
 QPixmap loadIcon(Id id);
+
+// The program's own icon (the one the desktop entry names), at 32, 64 and 256 pixels, for
+// the window's title bar and the task bar. Needs a QGuiApplication.
+QIcon programIcon();
 
 }  // namespace tw::ui

@@ -69,6 +69,10 @@ int runServer(int argc, char** argv) {
     int qtArgc = argc;
     QApplication app(qtArgc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
+    // Task bars match the window to its desktop entry by this name (the Wayland app id and
+    // the X11 class), and show the program's icon, not a generic one.
+    QGuiApplication::setDesktopFileName(QStringLiteral("tellwick-server"));
+    QApplication::setWindowIcon(programIcon());
 
     // Termination requests run the close sequence once the main loop runs; one that arrives
     // during start-up waits for it.

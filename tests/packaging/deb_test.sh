@@ -8,8 +8,8 @@
 # Arguments: the build tree, the cpack program. Needs root, dpkg and apt; skipped (exit 77)
 # without them, or when a Tellwick package is already installed here (it would be removed).
 #
-# Safe beside other tests: the registry, the event log, the lock directory, the display and
-# the port are all private to this run; only the packages themselves are machine-wide, so
+# Safe beside other tests: the event log, the lock directory, the display and the port are
+# private to this run; the packages and the registry folder they own are machine-wide, so
 # two runs of this test take turns.
 set -euo pipefail
 
@@ -41,7 +41,7 @@ wait_for() {
 }
 
 [[ $(id -u) -eq 0 ]] || skip "installing packages needs root"
-for tool in dpkg dpkg-deb dpkg-query apt-get flock readelf Xvfb xdotool setpriv ss; do
+for tool in dpkg dpkg-deb dpkg-query apt-get flock readelf Xvfb xdotool setpriv ss lintian; do
     command -v "$tool" >/dev/null || skip "$tool is not available"
 done
 [[ -x $CPACK ]] || skip "cpack is not available"
@@ -63,20 +63,16 @@ APT=(apt-get -y -q -o DPkg::Lock::Timeout=600)
 WORK=$(mktemp -d /tmp/tellwick-packaging.XXXXXX)
 # apt reads the local packages as its own unprivileged user.
 chmod 0755 "$WORK"
-# The maintainer scripts and the programs write the registration here instead of the
-# machine's registry.
-export TELLWICK_REGISTRY=$WORK/registry
+# The packages register in their own folder, whatever the administrator's shell says: a
+# decoy named by TELLWICK_REGISTRY must stay empty.
+REGISTRY=/var/lib/tellwick/registry
+export TELLWICK_REGISTRY=$WORK/decoy
 mkdir -m 0755 "$TELLWICK_REGISTRY"
-# named_in_default_registry: whether the machine's own registry names an installed program.
-# Other programs may use that registry meanwhile (a client run as root without the
-# variable registers its own path there), so only our paths count.
-named_in_default_registry() {
-    local dir=/var/lib/tellwick/registry/$EVENT_KEY
-    grep -qsxE '/usr/bin/tellwick_(server|client)' \
-        "$dir/Tellwick Server/EventMessageFile" "$dir/Tellwick Client/EventMessageFile"
-}
-named_before=0
-named_in_default_registry && named_before=1
+# A value of ours left by an earlier run that died would be taken for this run's.
+for source in "Tellwick Server" "Tellwick Client"; do
+    grep -qsxE '/usr/bin/tellwick_(server|client)' "$REGISTRY/$EVENT_KEY/$source/EventMessageFile" &&
+        skip "$REGISTRY already registers the packaged programs"
+done
 
 installed=0
 pids=()
@@ -133,9 +129,9 @@ depends_on() {
 }
 
 declare -A WANT_FILES=(
-    [tellwick-server]="./usr/bin/tellwick_server ./usr/share/applications/tellwick-server.desktop ./usr/share/icons/hicolor/scalable/apps/tellwick-server.svg ./usr/share/man/man1/tellwick_server.1.gz"
-    [tellwick-client]="./usr/bin/tellwick_client ./etc/xdg/autostart/tellwick-client.desktop ./usr/share/man/man1/tellwick_client.1.gz"
-    [tellwick-cli]="./usr/bin/tellwick_cli ./usr/share/man/man1/tellwick_cli.1.gz"
+    [tellwick-server]="./usr/bin/tellwick_server ./usr/share/applications/tellwick-server.desktop ./usr/share/icons/hicolor/scalable/apps/tellwick-server.svg ./usr/share/icons/hicolor/48x48/apps/tellwick-server.png ./usr/share/metainfo/org.tellwick.Server.metainfo.xml ./usr/share/man/man1/tellwick_server.1.gz ./usr/share/doc/tellwick-server/copyright ./usr/share/doc/tellwick-server/changelog.gz ./var/lib/tellwick/registry/"
+    [tellwick-client]="./usr/bin/tellwick_client ./etc/xdg/autostart/tellwick-client.desktop ./usr/share/man/man1/tellwick_client.1.gz ./usr/share/doc/tellwick-client/copyright ./usr/share/doc/tellwick-client/changelog.gz ./var/lib/tellwick/registry/"
+    [tellwick-cli]="./usr/bin/tellwick_cli ./usr/share/man/man1/tellwick_cli.1.gz ./usr/share/doc/tellwick-cli/copyright ./usr/share/doc/tellwick-cli/changelog.gz"
 )
 declare -A PROGRAM=([tellwick-server]=tellwick_server [tellwick-client]=tellwick_client
     [tellwick-cli]=tellwick_cli)
@@ -146,7 +142,8 @@ for p in "${PACKAGES[@]}"; do
     echo "== $p: $(basename "$deb")"
     [[ $(dpkg-deb -f "$deb" Package) == "$p" ]] || fail "$p: wrong package name"
     [[ $(dpkg-deb -f "$deb" Version) == 1.53 ]] || fail "$p: version $(dpkg-deb -f "$deb" Version)"
-    [[ $(dpkg-deb -f "$deb" Maintainer) == "Tellwick developers" ]] || fail "$p: maintainer"
+    [[ $(dpkg-deb -f "$deb" Maintainer) == "Tellwick developers <developers@tellwick.example>" ]] ||
+        fail "$p: maintainer"
     [[ $(dpkg-deb -f "$deb" Section) == net ]] || fail "$p: section"
     [[ $(dpkg-deb -f "$deb" Architecture) == "$(dpkg --print-architecture)" ]] ||
         fail "$p: architecture"
@@ -178,6 +175,18 @@ for p in "${PACKAGES[@]}"; do
         depends_on "$depends" "${owner%%:*}" || fail "$p: Depends lacks $owner ($soname): $depends"
     done < <(readelf -d "$program" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p')
     echo "   Depends: $depends"
+
+    # The programs carry the hardening of Debian's own builds.
+    if command -v hardening-check >/dev/null; then
+        report=$(hardening-check "$program" || true)
+        if grep -E '(Position Independent|Stack protected|Fortify Source|Read-only relocations|Immediate binding).*: no' <<<"$report"; then
+            fail "$p: hardening missing: $report"
+        fi
+    fi
+    # Debian's own checker: no error, and the warnings are shown.
+    lintian_out=$(lintian --no-tag-display-limit "$deb" 2>&1 || true)
+    [[ -z $lintian_out ]] || echo "$lintian_out"
+    if grep -E '^E: ' <<<"$lintian_out"; then fail "$p: lintian reports errors"; fi
 done
 
 # The registration scripts belong to the server and the client, the cli registers nothing.
@@ -225,7 +234,7 @@ fi
 
 # check_registration SOURCE PROGRAM: the value holds exactly the path, readable by everyone.
 check_registration() {
-    local key="$TELLWICK_REGISTRY/$EVENT_KEY/$1" value
+    local key="$REGISTRY/$EVENT_KEY/$1" value
     value="$key/EventMessageFile"
     [[ -f $value ]] || fail "no registration for \"$1\""
     cmp -s "$value" <(printf '%s' "$2") ||
@@ -235,13 +244,11 @@ check_registration() {
 }
 check_registration "Tellwick Server" /usr/bin/tellwick_server
 check_registration "Tellwick Client" /usr/bin/tellwick_client
-[[ ! -e $TELLWICK_REGISTRY/$EVENT_KEY/tellwick_cli ]] || fail "the cli registered itself"
-# Only the registry named by TELLWICK_REGISTRY was written.
-if ((!named_before)) && named_in_default_registry; then
-    fail "registered in /var/lib/tellwick despite TELLWICK_REGISTRY"
-fi
+[[ ! -e $REGISTRY/$EVENT_KEY/tellwick_cli ]] || fail "the cli registered itself"
+[[ -z $(find "$TELLWICK_REGISTRY" -mindepth 1) ]] ||
+    fail "the maintainer scripts wrote where TELLWICK_REGISTRY points"
 # Leftover temporary files of the atomic write.
-[[ -z $(find "$TELLWICK_REGISTRY" -name '.*' -type f) ]] || fail "temporary files in the registry"
+[[ -z $(find "$REGISTRY" -name '.*' -type f) ]] || fail "temporary files in the registry"
 
 # A reinstallation (an upgrade to the same version) keeps the registration.
 "${APT[@]}" install --reinstall "${DEB[tellwick-client]}" >"$WORK/apt.log" 2>&1 ||
@@ -296,7 +303,7 @@ display=":$(head -1 "$WORK/display")"
 echo "== client on display $display, port $port, as $user"
 (cd "$home" && exec env -i PATH=/usr/local/bin:/usr/bin:/bin HOME="$home" \
     DISPLAY="$display" XDG_RUNTIME_DIR="$WORK/runtime" QT_QPA_PLATFORM=xcb \
-    TELLWICK_REGISTRY="$TELLWICK_REGISTRY" TELLWICK_EVENTLOG="$events" \
+    TELLWICK_EVENTLOG="$events" \
     TELLWICK_NONINTERACTIVE=1 \
     setpriv --reuid="$user" --regid="$group" --clear-groups -- "${exec_line[@]}") \
     >"$WORK/client.out" 2>"$WORK/client.err" &
@@ -348,7 +355,7 @@ check_registration "Tellwick Client" /usr/bin/tellwick_client
 
 # ---- Remove ---------------------------------------------------------------------------------
 # A registration that names another program file was not made by the package and stays.
-foreign="$TELLWICK_REGISTRY/$EVENT_KEY/Tellwick Server/EventMessageFile"
+foreign="$REGISTRY/$EVENT_KEY/Tellwick Server/EventMessageFile"
 printf '%s' /opt/tellwick/tellwick_server >"$foreign"
 
 echo "== apt-get purge"
@@ -365,10 +372,13 @@ for f in "${all_files[@]}"; do
 done
 [[ $(cat "$foreign") == /opt/tellwick/tellwick_server ]] ||
     fail "a registration of another program file was removed"
-rm -f "$foreign"
-# What is left of the registry must be empty key directories of the foreign value only.
-[[ ! -e "$TELLWICK_REGISTRY/$EVENT_KEY/Tellwick Client" ]] ||
+# What is left of the registry must be the foreign value and the folders that hold it.
+[[ ! -e "$REGISTRY/$EVENT_KEY/Tellwick Client" ]] ||
     fail "the client's registration key is left behind"
-find "$TELLWICK_REGISTRY" -type f | grep . && fail "values left in the registry"
+[[ $(find "$REGISTRY" -type f) == "$foreign" ]] || fail "values left in the registry"
+# Leave the machine as it was: the foreign value was ours.
+rm -f "$foreign"
+dir=$(dirname "$foreign")
+while [[ $dir == /var/lib/tellwick* ]] && rmdir "$dir" 2>/dev/null; do dir=$(dirname "$dir"); done
 
 echo "== all checks passed"
