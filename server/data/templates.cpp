@@ -1,5 +1,6 @@
 #include "server/data/templates.h"
 
+#include <optional>
 #include <system_error>
 
 #include "common/files.h"
@@ -20,11 +21,6 @@ prefs::WriteStyle templatesStyle() {
     return style;
 }
 
-bool nameFitsFile(const QString& name) {
-    return !name.isEmpty() && !name.startsWith(u';') && !name.contains(u']') &&
-           !name.contains(u'\n') && !name.contains(u'\r');
-}
-
 // Any line break, not only CR LF, would split the entry over lines and lose the rest of the
 // text, so all of them become "|".
 QString encodeText(const QString& text) {
@@ -41,10 +37,38 @@ QString decodeText(const std::string& value) {
 
 }  // namespace
 
+bool templateNameFits(const QString& name) {
+    return !name.isEmpty() && !name.startsWith(u';') && !name.contains(u']') &&
+           !name.contains(u'\n') && !name.contains(u'\r');
+}
+
+namespace {
+
+// The group of the file that holds the template `name`, as the file spells it. A file written
+// in another encoding (an older one in Windows-1251, say) spells names with bytes that are not
+// UTF-8; the template read from it must still update and remove its own group rather than add
+// a second one.
+std::optional<std::string> groupOf(const prefs::PrefsFile& p, const QString& name) {
+    for (const std::string& group : p.groupNames())
+        if (QString::fromStdString(group) == name) return group;
+    return std::nullopt;
+}
+
+}  // namespace
+
+void putTemplate(prefs::PrefsFile& p, const QString& name, const QString& text) {
+    p.setString(groupOf(p, name).value_or(name.toStdString()), kTextKey,
+                encodeText(text).toStdString());
+}
+
 TemplatesList LoadTemplates(const fs::path& file) {
-    TemplatesList list;
     prefs::PrefsFile p;
-    if (!p.load(file)) return list;
+    if (!p.load(file)) return {};
+    return templatesOf(p);
+}
+
+TemplatesList templatesOf(const prefs::PrefsFile& p) {
+    TemplatesList list;
     const auto groups = p.groupNames();
     for (std::size_t i = 0; i < groups.size(); ++i) {
         TemplateRecord r{QString::fromStdString(groups[i]), QString()};
@@ -62,16 +86,15 @@ SaveTemplateResult SaveTemplate(const fs::path& file, TemplatesList& list, const
                                  tw::platform::BoxIcon::Error);
         return SaveTemplateResult{};
     };
-    if (!nameFitsFile(name)) return refuse();
+    if (!templateNameFits(name)) return refuse();
 
     prefs::PrefsFile p;
     std::error_code ec;
     // Only a missing file starts afresh; one that exists but cannot be read is not replaced.
     if (!p.load(file) && fs::exists(file, ec)) return refuse();
 
-    const std::string group = name.toStdString();
-    const bool existed = p.hasGroup(group);
-    p.setString(group, kTextKey, encodeText(text).toStdString());
+    const bool existed = groupOf(p, name).has_value();
+    putTemplate(p, name, text);
     if (!p.save(file, templatesStyle())) return refuse();
 
     SaveTemplateResult result{true, false, -1};
@@ -97,7 +120,7 @@ bool RemoveTemplate(const fs::path& file, TemplatesList& list, const QString& na
     if (index < 0 || static_cast<std::size_t>(index) >= list.size()) return false;
     prefs::PrefsFile p;
     if (!p.load(file)) return false;
-    p.removeGroup(name.toStdString());
+    if (const auto group = groupOf(p, name)) p.removeGroup(*group);
     if (!p.save(file, templatesStyle())) return false;
     list.erase(list.begin() + index);
     return true;

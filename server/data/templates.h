@@ -7,6 +7,10 @@
 
 #include "server/data/texts.h"
 
+namespace tw::prefs {
+class PrefsFile;
+}
+
 namespace tw::server {
 
 struct TemplateRecord {
@@ -17,8 +21,16 @@ struct TemplateRecord {
 // Same order as the items of the window's templates list.
 using TemplatesList = std::vector<TemplateRecord>;
 
-// The templates of the file in file order; a missing or unreadable file gives none.
+// The templates of the file in file order; a missing or unreadable file gives none, and so
+// does one larger than prefs::kMaxFileBytes (SaveTemplate then refuses to replace it).
 TemplatesList LoadTemplates(const std::filesystem::path& file);
+
+// The same for a file already in memory.
+TemplatesList templatesOf(const prefs::PrefsFile& file);
+// Sets the group of `name` to hold `text` as SaveTemplate writes it (the name must fit the
+// file: templateNameFits).
+void putTemplate(prefs::PrefsFile& file, const QString& name, const QString& text);
+bool templateNameFits(const QString& name);
 
 struct SaveTemplateResult {
     bool saved = false;

@@ -27,6 +27,12 @@ enum class Text {
     BadBroadcastAddress,    // "Please setup correct broadcast address."
     CantSaveTemplate,       // "Can't save template!"
     UdpWarning,             // "You have chosen UDP as transfer protocol. ..."
+    CantSaveSettings,       // "Can't save the settings to srv_config.ini. ..."
+    ClientsTooDeep,         // "<%1> is nested deeper than %2 levels"
+    ClientsTooMany,         // "<%1> makes the tree larger than %2 items"
+    ClientsTooLong,         // "<%1> has a name or text longer than %2 characters"
+    ClientsFileTooLarge,    // "the file is larger than %1 MB"
+    ClientsBackupFailed,    // "Can't keep a copy of the clients database as %1; ..."
     // main window
     SendShortcutTip,      // "Keyboard shortcut: Ctrl+Enter"
     SaveTemplateTip,      // "Template syntax: \"header\" message body"
@@ -66,6 +72,7 @@ enum class Text {
     ScanAddress,          // "Address"
     FrameScanner,         // "Scanner"
     DataSavingFormat,     // "Data saving format"
+    BackupKept,           // "the previous database is kept as %1"
     Count
 };
 
