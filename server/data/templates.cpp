@@ -35,6 +35,14 @@ QString decodeText(const std::string& value) {
     return QString::fromStdString(value).replace(u'|', QStringLiteral("\r\n"));
 }
 
+// Cut where no line break or character is split in two, so the text saves as it reads.
+QString cutText(QString text) {
+    if (text.size() <= kMaxTemplateTextChars) return text;
+    text.truncate(kMaxTemplateTextChars);
+    if (text.back() == u'\r' || text.back().isHighSurrogate()) text.chop(1);
+    return text;
+}
+
 }  // namespace
 
 bool templateNameFits(const QString& name) {
@@ -72,7 +80,15 @@ TemplatesList templatesOf(const prefs::PrefsFile& p) {
     const auto groups = p.groupNames();
     for (std::size_t i = 0; i < groups.size(); ++i) {
         TemplateRecord r{QString::fromStdString(groups[i]), QString()};
-        for (const prefs::Entry& e : p.entriesAt(i)) r.text = decodeText(e.value);
+        if (r.name.size() > kMaxTemplateNameChars) continue;
+        const auto entries = p.entriesAt(i);
+        if (!entries.empty()) {
+            // No more is decoded than can reach the cut: a byte gives at least half a
+            // UTF-16 unit.
+            const std::string& value = entries.back().value;
+            const std::size_t enough = 4 * static_cast<std::size_t>(kMaxTemplateTextChars);
+            r.text = cutText(decodeText(value.size() > enough ? value.substr(0, enough) : value));
+        }
         list.push_back(std::move(r));
     }
     return list;

@@ -21,6 +21,12 @@ struct TemplateRecord {
 // Same order as the items of the window's templates list.
 using TemplatesList = std::vector<TemplateRecord>;
 
+// A template name longer than this (the program itself makes names of at most 500) is not
+// listed: the list would spend minutes measuring it. Its group stays in the file.
+inline constexpr qsizetype kMaxTemplateNameChars = 1000;
+// Texts are cut to this when read; the editor takes no more than 500 characters anyway.
+inline constexpr qsizetype kMaxTemplateTextChars = 100000;
+
 // The templates of the file in file order; a missing or unreadable file gives none, and so
 // does one larger than prefs::kMaxFileBytes (SaveTemplate then refuses to replace it).
 TemplatesList LoadTemplates(const std::filesystem::path& file);

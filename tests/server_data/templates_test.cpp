@@ -98,6 +98,19 @@ TEST(Templates, nameInAnotherEncodingUpdatesAndRemovesItsOwnGroup) {
     EXPECT_EQ(LoadTemplates(f.file).size(), 1u);
 }
 
+TEST(Templates, oversizedNamesAreNotListedAndLongTextsAreCut) {
+    Fixture f;
+    const std::string longName(kMaxTemplateNameChars + 1, 'N');
+    std::string longText(kMaxTemplateTextChars - 1, 'x');
+    longText += "|tail";  // the cut would fall between CR and LF
+    writeFile(f.file,
+              kBom + "\r\n[" + longName + "]\r\n1 = a\r\n\r\n[Long]\r\n1 = " + longText + "\r\n");
+    const TemplatesList list = LoadTemplates(f.file);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, QStringLiteral("Long"));
+    EXPECT_EQ(list[0].text, QString(kMaxTemplateTextChars - 1, u'x'));
+}
+
 TEST(Templates, namesTheFileCannotHoldAreRefused) {
     for (const char* name : {"", "a]b", ";comment", "two\r\nlines", "two\nlines"}) {
         Fixture f;
