@@ -345,7 +345,7 @@ bool convertOldClientsText(std::string_view bytes, XmlElement& root) {
     std::size_t unopened = 0;  // "+" sections below the deepest group that was made
     const auto sections = old.groupNames();
     for (std::size_t i = 0; i < sections.size(); ++i) {
-        const QString section = QString::fromStdString(sections[i]);
+        const QString section = fromFileText(sections[i]);
         if (section.startsWith(u'+')) {
             if (open.size() > maxOpen) {
                 ++unopened;
@@ -361,8 +361,8 @@ bool convertOldClientsText(std::string_view bytes, XmlElement& root) {
         }
         for (const prefs::Entry& e : old.entriesAt(i)) {
             XmlElement& key = open.back()->addChild(QStringLiteral("key"));
-            key.attributes.emplace_back(QStringLiteral("name"), QString::fromStdString(e.key));
-            key.text = QString::fromStdString(e.value).toUpper();
+            key.attributes.emplace_back(QStringLiteral("name"), fromFileText(e.key));
+            key.text = fromFileText(e.value).toUpper();
         }
     }
     return true;

@@ -18,7 +18,7 @@ QString screenRes(DesktopSize d) {
 QString readText(const prefs::PrefsFile& p, const char* group, const char* key,
                  const QString& def) {
     const auto v = p.find(group, key);
-    return v ? QString::fromStdString(*v) : def;
+    return v ? fromFileText(*v) : def;
 }
 
 // A number outside [lo, hi] is treated like a missing key: cut to the field's width it would
@@ -135,7 +135,7 @@ bool SaveConfiguration(const ServerConfig& c, const QString& language, const fs:
 
 void writeConfiguration(prefs::PrefsFile& p, const ServerConfig& c, const QString& language,
                         DesktopSize desktop, const WindowGeometry& g) {
-    const auto text = [](const QString& s) { return s.toStdString(); };
+    const auto text = [](const QString& s) { return toFileText(s); };
     p.setString("Common", "Language", text(language));
     p.setInt("Common", "UseEventLogger", c.UseEventLogger);
     p.setInt("Common", "WarningMask", c.WarningMask);

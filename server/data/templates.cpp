@@ -32,7 +32,7 @@ QString encodeText(const QString& text) {
 }
 
 QString decodeText(const std::string& value) {
-    return QString::fromStdString(value).replace(u'|', QStringLiteral("\r\n"));
+    return fromFileText(value).replace(u'|', QStringLiteral("\r\n"));
 }
 
 // Cut where no line break or character is split in two, so the text saves as it reads.
@@ -58,15 +58,15 @@ namespace {
 // a second one.
 std::optional<std::string> groupOf(const prefs::PrefsFile& p, const QString& name) {
     for (const std::string& group : p.groupNames())
-        if (QString::fromStdString(group) == name) return group;
+        if (fromFileText(group) == name) return group;
     return std::nullopt;
 }
 
 }  // namespace
 
 void putTemplate(prefs::PrefsFile& p, const QString& name, const QString& text) {
-    p.setString(groupOf(p, name).value_or(name.toStdString()), kTextKey,
-                encodeText(text).toStdString());
+    p.setString(groupOf(p, name).value_or(toFileText(name)), kTextKey,
+                toFileText(encodeText(text)));
 }
 
 TemplatesList LoadTemplates(const fs::path& file) {
@@ -79,7 +79,7 @@ TemplatesList templatesOf(const prefs::PrefsFile& p) {
     TemplatesList list;
     const auto groups = p.groupNames();
     for (std::size_t i = 0; i < groups.size(); ++i) {
-        TemplateRecord r{QString::fromStdString(groups[i]), QString()};
+        TemplateRecord r{fromFileText(groups[i]), QString()};
         if (r.name.size() > kMaxTemplateNameChars) continue;
         const auto entries = p.entriesAt(i);
         if (!entries.empty()) {

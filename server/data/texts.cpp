@@ -1,5 +1,7 @@
 #include "server/data/texts.h"
 
+#include "common/text.h"
+
 namespace tw::server {
 
 namespace {
@@ -148,6 +150,15 @@ void InterfaceTexts::setLanguage(const QString& code, int portListen, Notifier* 
     texts_[static_cast<std::size_t>(Text::Donate)] += QString::fromUtf16(kDonationServiceName);
     language_ = chosen;
 }
+
+QString fromFileText(std::string_view utf8) {
+    // Copied unit by unit: QString::fromUtf16 would take a leading U+FEFF for a byte-order mark.
+    const std::u16string units = tw::utf8ToUtf16(utf8);
+    return QString(reinterpret_cast<const QChar*>(units.data()),
+                   static_cast<qsizetype>(units.size()));
+}
+
+std::string toFileText(const QString& text) { return tw::utf16ToUtf8(text.toStdU16String()); }
 
 InterfaceTexts& uiTexts() {
     static InterfaceTexts texts;

@@ -2,6 +2,8 @@
 // The operator-facing texts of the server in English and Russian, chosen once per run.
 #include <QString>
 #include <array>
+#include <string>
+#include <string_view>
 
 #include "common/platform/message_box.h"
 
@@ -115,6 +117,12 @@ private:
     QString language_;
     std::array<QString, static_cast<std::size_t>(Text::Count)> texts_;
 };
+
+// Text read from a preferences file, every character kept: QString::fromUtf8 (and fromUtf16)
+// drop a leading U+FEFF, and a value that lost it can no longer be written back as read.
+QString fromFileText(std::string_view utf8);
+// The reverse, every character kept (QString::toStdString drops a leading U+FEFF likewise).
+std::string toFileText(const QString& text);
 
 // The program-wide texts, set once at start-up before any window or worker exists and only
 // read afterwards.

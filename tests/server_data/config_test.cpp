@@ -213,6 +213,20 @@ TEST(Configuration, numbersOutOfRangeTakeTheDefault) {
     }
 }
 
+// Qt's own conversions drop a leading U+FEFF; a value that begins with one (a file pasted
+// together from others) is written back with it.
+TEST(Configuration, valueBeginningWithAByteOrderMarkIsSavedAsRead) {
+    TempDir dir;
+    writeFile(dir / "srv_config.ini",
+              kBom + "[Network]\r\nBroadcast_IP = \xEF\xBB\xBF 10.0.0.255\r\n");
+    Loaded l;
+    load(dir, l);
+    EXPECT_EQ(l.config.Broadcast_IP, QChar(0xFEFF) + QStringLiteral(" 10.0.0.255"));
+    save(dir, l);
+    EXPECT_NE(readFile(dir / "srv_config.ini").find("Broadcast_IP = \xEF\xBB\xBF 10.0.0.255\r\n"),
+              std::string::npos);
+}
+
 TEST(Configuration, migrationOfOlderFileName) {
     {
         TempDir dir;
