@@ -29,8 +29,6 @@ std::string PrefsFile::headerLine(const Group& g) {
     return "[" + g.name + "]";
 }
 
-namespace {}  // namespace
-
 std::string decodeText(std::string_view bytes) {
     const auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
     if (starts("\xEF\xBB\xBF")) return std::string(bytes.substr(3));
