@@ -2,7 +2,9 @@
 add_library(tellwick_settings INTERFACE)
 target_compile_features(tellwick_settings INTERFACE cxx_std_20)
 target_include_directories(tellwick_settings INTERFACE ${PROJECT_SOURCE_DIR})
-target_compile_options(tellwick_settings INTERFACE -Wall -Wextra -Wpedantic -Wshadow=local)
+# -Wshadow=local is GCC's; clang (the fuzz build) does not know it.
+target_compile_options(tellwick_settings INTERFACE -Wall -Wextra -Wpedantic
+    $<$<CXX_COMPILER_ID:GNU>:-Wshadow=local>)
 target_compile_definitions(tellwick_settings INTERFACE
     QT_NO_CAST_FROM_ASCII
     TELLWICK_VERSION="${PROJECT_VERSION}")

@@ -1,9 +1,13 @@
+#include <QString>
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "client/packet_handling.h"
 #include "common/packets.h"
 #include "fuzz/checks.h"
+#include "server/data/clients.h"
+#include "server/engine/report_matcher.h"
 
 namespace tw::fuzz {
 
@@ -22,6 +26,54 @@ std::string roundTrip(Bytes input, std::size_t size, const char* what) {
     // The one-byte field is copied as it came, or zero when it was cut off.
     const std::uint8_t last = input.size() >= size ? input[size - 1] : 0;
     if (bytes[size - 1] != last) return std::string(what) + ": flag byte";
+    return {};
+}
+
+QString q(const std::u16string& s) {
+    return QString(reinterpret_cast<const QChar*>(s.data()), static_cast<qsizetype>(s.size()));
+}
+
+// A small tree whose records a report can match by every rule: mailed ones, one never mailed,
+// names and addresses that differ only in case.
+server::ClientsList matcherList() {
+    server::ClientsList list(1);
+    list[0].folder = 1;
+    const char* addresses[] = {"10.0.0.1", "PC-01", "PC-01.OFFICE.LAN", "10.0.0.1", "pc-02", ""};
+    for (const char* a : addresses) {
+        server::ClientRecord r;
+        r.address = r.name = QString::fromLatin1(a);
+        r.parentIndex = 0;
+        r.level = 1;
+        list.push_back(r);
+    }
+    return list;
+}
+
+// The matcher's indexes give exactly what a walk over the list finds.
+std::string checkReportMatching(const ReportPacket& report) {
+    server::ClientsList list = matcherList();
+    server::engine::ReportMatcher matcher;
+    matcher.rebuild(list);
+    const QString rootId = QStringLiteral("123456789");
+    for (int i : {1, 2, 3, 4}) {
+        const QString guid = QStringLiteral("G%1").arg(i % 3);
+        list[static_cast<std::size_t>(i)].setMessageId(rootId);
+        list[static_cast<std::size_t>(i)].setMessageGuid(guid);
+        matcher.noteSent(i, rootId, guid);
+    }
+    const server::engine::ReportKey key{q(report.msgRootId), q(report.msgGuid),
+                                        q(report.clientAddr), q(report.clientName),
+                                        q(report.clientFqdn)};
+    for (const bool broadcast : {false, true}) {
+        const auto found = matcher.match(list, key, broadcast);
+        std::vector<std::pair<int, std::string>> walked, indexed;
+        for (int i = 0; i < static_cast<int>(list.size()); ++i)
+            if (const char* rule =
+                    server::engine::matchRule(list[static_cast<std::size_t>(i)], key, broadcast))
+                walked.emplace_back(i, rule);
+        for (const auto& m : found) indexed.emplace_back(m.index, m.rule);
+        if (walked != indexed) return "the report matcher differs from a walk over the list";
+    }
     return {};
 }
 
@@ -52,7 +104,7 @@ std::string checkPackets(Bytes input) {
             back.reportMask != kind || !back.clientAddr.empty())
             return "a report does not carry what the packet gave";
     }
-    return {};
+    return checkReportMatching(ReportPacket::parse(input));
 }
 
 }  // namespace tw::fuzz

@@ -13,7 +13,7 @@ namespace tw::fuzz {
 using Bytes = std::span<const std::uint8_t>;
 
 // MessagePacket and ReportPacket from a received buffer, the client's decision on it and the
-// report it would send back.
+// report it would send back, and the server's matching of the report to its clients.
 std::string checkPackets(Bytes input);
 // One preferences file read as srv_config.ini, as templates.ini and as cln_config.ini; the
 // two files the server writes back must read back to the values in use and keep the lines
