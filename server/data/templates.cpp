@@ -78,7 +78,7 @@ TemplatesList LoadTemplates(const fs::path& file) {
 TemplatesList templatesOf(const prefs::PrefsFile& p) {
     TemplatesList list;
     const auto groups = p.groupNames();
-    for (std::size_t i = 0; i < groups.size(); ++i) {
+    for (std::size_t i = 0; i < groups.size() && list.size() < kMaxTemplates; ++i) {
         TemplateRecord r{fromFileText(groups[i]), QString()};
         if (r.name.size() > kMaxTemplateNameChars) continue;
         const auto entries = p.entriesAt(i);

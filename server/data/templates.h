@@ -2,6 +2,7 @@
 // Message templates kept in templates.ini: one group per template, named by the template,
 // with the key "1" holding the text, line breaks written as "|".
 #include <QString>
+#include <cstddef>
 #include <filesystem>
 #include <vector>
 
@@ -24,6 +25,9 @@ using TemplatesList = std::vector<TemplateRecord>;
 // A template name longer than this (the program itself makes names of at most 500) is not
 // listed: the list would spend minutes measuring it. Its group stays in the file.
 inline constexpr qsizetype kMaxTemplateNameChars = 1000;
+// No more templates than this are listed; a file with millions of groups would keep the
+// window from opening for half a minute. The groups beyond stay in the file.
+inline constexpr std::size_t kMaxTemplates = 10000;
 // Texts are cut to this when read; the editor takes no more than 500 characters anyway.
 inline constexpr qsizetype kMaxTemplateTextChars = 100000;
 

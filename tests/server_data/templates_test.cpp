@@ -98,7 +98,7 @@ TEST(Templates, nameInAnotherEncodingUpdatesAndRemovesItsOwnGroup) {
     EXPECT_EQ(LoadTemplates(f.file).size(), 1u);
 }
 
-TEST(Templates, oversizedNamesAreNotListedAndLongTextsAreCut) {
+TEST(Templates, oversizedNamesAndTooManyTemplatesAreNotListedAndLongTextsAreCut) {
     Fixture f;
     const std::string longName(kMaxTemplateNameChars + 1, 'N');
     std::string longText(kMaxTemplateTextChars - 1, 'x');
@@ -109,6 +109,13 @@ TEST(Templates, oversizedNamesAreNotListedAndLongTextsAreCut) {
     ASSERT_EQ(list.size(), 1u);
     EXPECT_EQ(list[0].name, QStringLiteral("Long"));
     EXPECT_EQ(list[0].text, QString(kMaxTemplateTextChars - 1, u'x'));
+
+    std::string many = kBom + "\r\n";
+    for (std::size_t i = 0; i <= kMaxTemplates; ++i) many += "[T" + std::to_string(i) + "]\r\n";
+    writeFile(f.file, many);
+    const TemplatesList first = LoadTemplates(f.file);
+    ASSERT_EQ(first.size(), kMaxTemplates);
+    EXPECT_EQ(first.back().name, QString::fromStdString("T" + std::to_string(kMaxTemplates - 1)));
 }
 
 TEST(Templates, namesTheFileCannotHoldAreRefused) {
