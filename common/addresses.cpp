@@ -130,6 +130,16 @@ bool isRangeItem(std::string_view item) {
            std::count(item.begin(), item.end(), '-') == 1;
 }
 
+RangeResult measureRange(std::string_view start, std::string_view end, std::uint64_t& count) {
+    Octets s{}, e{};
+    if (!matchesIPv4Pattern(start) || !octetsOf(start, s)) return RangeResult::BadStart;
+    if (!matchesIPv4Pattern(end) || !octetsOf(end, e)) return RangeResult::BadEnd;
+    const auto steps = stepsToEnd(s, e);
+    if (!steps) return RangeResult::Unreachable;
+    count = *steps + 1;
+    return RangeResult::Ok;
+}
+
 RangeResult expandRange(std::string_view start, std::string_view end, std::vector<std::string>& out,
                         std::size_t limit) {
     Octets s{}, e{};

@@ -2,6 +2,7 @@
 // Address lists shared by the command-line sender and the clients database: the two
 // validity patterns (PCRE2, compiled once) and the expansion of an address range.
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -24,7 +25,11 @@ enum class RangeResult { Ok, BadStart, BadEnd, Unreachable, TooLarge };
 // appended as written. An end that the walk never meets is Unreachable, found without walking
 // the address space. More than `limit` addresses (the end included) is TooLarge. Nothing is
 // appended unless the result is Ok.
-RangeResult expandRange(std::string_view start, std::string_view end,
-                        std::vector<std::string>& out, std::size_t limit = static_cast<std::size_t>(-1));
+RangeResult expandRange(std::string_view start, std::string_view end, std::vector<std::string>& out,
+                        std::size_t limit = static_cast<std::size_t>(-1));
+
+// What expandRange would say, without producing anything: Ok with `count` = the number of
+// addresses it appends (the end included), or the reason it refuses (never TooLarge).
+RangeResult measureRange(std::string_view start, std::string_view end, std::uint64_t& count);
 
 }  // namespace tw::addr

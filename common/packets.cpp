@@ -33,6 +33,11 @@ std::array<std::uint8_t, N> padded(std::span<const std::uint8_t> bytes) {
     return buf;
 }
 
+template <std::size_t N>
+std::size_t missing(std::span<const std::uint8_t> bytes) {
+    return bytes.size() < N ? N - bytes.size() : 0;
+}
+
 }  // namespace
 
 std::array<std::uint8_t, kMessagePacketSize> MessagePacket::serialize() const {
@@ -47,15 +52,20 @@ std::array<std::uint8_t, kMessagePacketSize> MessagePacket::serialize() const {
 }
 
 MessagePacket MessagePacket::parse(std::span<const std::uint8_t> bytes) {
+    return read(bytes).packet;
+}
+
+Parsed<MessagePacket> MessagePacket::read(std::span<const std::uint8_t> bytes) {
     const auto b = padded<kMessagePacketSize>(bytes);
-    MessagePacket p;
+    Parsed<MessagePacket> r{{}, missing<kMessagePacketSize>(bytes)};
+    MessagePacket& p = r.packet;
     p.language = readTextField(b.data() + kOffLanguage, kLanguageWidth);
     p.serverName = readTextField(b.data() + kOffServerName, kServerNameWidth);
     p.msgRootId = readTextField(b.data() + kOffMsgRootId, kMsgRootIdWidth);
     p.msgGuid = readTextField(b.data() + kOffMsgGuid, kMsgGuidWidth);
     p.msgText = readTextField(b.data() + kOffMsgText, kMsgTextWidth);
     p.systemMessage = b[kOffSystemMessage];
-    return p;
+    return r;
 }
 
 std::array<std::uint8_t, kReportPacketSize> ReportPacket::serialize() const {
@@ -69,16 +79,19 @@ std::array<std::uint8_t, kReportPacketSize> ReportPacket::serialize() const {
     return b;
 }
 
-ReportPacket ReportPacket::parse(std::span<const std::uint8_t> bytes) {
+ReportPacket ReportPacket::parse(std::span<const std::uint8_t> bytes) { return read(bytes).packet; }
+
+Parsed<ReportPacket> ReportPacket::read(std::span<const std::uint8_t> bytes) {
     const auto b = padded<kReportPacketSize>(bytes);
-    ReportPacket p;
+    Parsed<ReportPacket> r{{}, missing<kReportPacketSize>(bytes)};
+    ReportPacket& p = r.packet;
     p.clientAddr = readTextField(b.data() + kOffClientAddr, kClientAddrWidth);
     p.clientName = readTextField(b.data() + kOffClientName, kClientNameWidth);
     p.clientFqdn = readTextField(b.data() + kOffClientFqdn, kClientFqdnWidth);
     p.msgRootId = readTextField(b.data() + kOffReportRootId, kMsgRootIdWidth);
     p.msgGuid = readTextField(b.data() + kOffReportGuid, kMsgGuidWidth);
     p.reportMask = b[kOffReportMask];
-    return p;
+    return r;
 }
 
 std::u16string makeMsgRootId(std::time_t now) {

@@ -62,6 +62,15 @@ void writeTextField(std::uint8_t* out, std::size_t width, std::u16string_view va
 // Reads the field: units up to the first zero unit, or all `width` units.
 std::u16string readTextField(const std::uint8_t* in, std::size_t width);
 
+// A record read from a received buffer, with how many bytes of the record the buffer lacked
+// (read as zeros). Bytes beyond the record size are ignored and not counted.
+template <class Packet>
+struct Parsed {
+    Packet packet;
+    std::size_t missingBytes = 0;
+    bool complete() const { return missingBytes == 0; }
+};
+
 struct MessagePacket {
     std::u16string language;
     std::u16string serverName;
@@ -73,6 +82,8 @@ struct MessagePacket {
     std::array<std::uint8_t, kMessagePacketSize> serialize() const;
     // A shorter buffer reads as if padded with zero bytes; extra bytes are ignored.
     static MessagePacket parse(std::span<const std::uint8_t> bytes);
+    // The same, telling how short the buffer was.
+    static Parsed<MessagePacket> read(std::span<const std::uint8_t> bytes);
 };
 
 struct ReportPacket {
@@ -85,6 +96,7 @@ struct ReportPacket {
 
     std::array<std::uint8_t, kReportPacketSize> serialize() const;
     static ReportPacket parse(std::span<const std::uint8_t> bytes);
+    static Parsed<ReportPacket> read(std::span<const std::uint8_t> bytes);
 };
 
 // The identifier of one send action: local wall-clock seconds since 1970 (counted as if

@@ -1,5 +1,6 @@
 #include "common/prefs.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "common/files.h"
@@ -20,6 +21,13 @@ std::string_view trim(std::string_view s) {
 bool isBlankLine(std::string_view raw) { return trim(raw).empty(); }
 
 }  // namespace
+
+// A header kept as read unless it lost its "]" (a file cut in the middle of the line): then it
+// is written whole, so that no reader takes the entries below it for those of the group before.
+std::string PrefsFile::headerLine(const Group& g) {
+    if (g.headerRaw.find(']') != std::string::npos) return g.headerRaw;
+    return "[" + g.name + "]";
+}
 
 std::string decodeText(std::string_view bytes) {
     const auto starts = [&](std::string_view mark) { return bytes.substr(0, mark.size()) == mark; };
@@ -63,7 +71,7 @@ std::int64_t parseInt(std::string_view text) {
 }
 
 bool PrefsFile::load(const std::filesystem::path& path) {
-    const auto bytes = readWholeFile(path);
+    const auto bytes = readWholeFile(path, kMaxFileBytes);
     if (!bytes) {
         groups_.assign(1, Group{});
         return false;
@@ -77,10 +85,16 @@ void PrefsFile::parse(std::string_view bytes) {
     const std::string text = decodeText(bytes);
     std::string_view rest = text;
     while (!rest.empty()) {
-        const std::size_t nl = rest.find('\n');
-        std::string_view raw = rest.substr(0, nl);
-        rest = nl == std::string_view::npos ? std::string_view{} : rest.substr(nl + 1);
-        if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+        // A lone CR ends a line too: kept inside a line it would be written back before the
+        // CR LF and read as a line end by other readers.
+        const std::size_t eol = rest.find_first_of("\r\n");
+        std::string_view raw = rest.substr(0, eol);
+        if (eol == std::string_view::npos) {
+            rest = {};
+        } else {
+            const bool crlf = rest[eol] == '\r' && eol + 1 < rest.size() && rest[eol + 1] == '\n';
+            rest.remove_prefix(eol + (crlf ? 2 : 1));
+        }
 
         const std::string_view t = trim(raw);
         if (!t.empty() && t.front() == '[') {
@@ -158,7 +172,10 @@ std::int64_t PrefsFile::getInt(std::string_view group, std::string_view key,
     return v ? parseInt(*v) : fallback;
 }
 
-void PrefsFile::setString(std::string_view group, std::string_view key, std::string_view value) {
+void PrefsFile::setString(std::string_view group, std::string_view key, std::string_view rawValue) {
+    std::string value(rawValue);
+    std::replace_if(
+        value.begin(), value.end(), [](char c) { return c == '\r' || c == '\n'; }, ' ');
     Group* g = findGroup(group);
     if (!g) {
         groups_.push_back(Group{std::string(group), "[" + std::string(group) + "]", {}});
@@ -216,7 +233,7 @@ std::string PrefsFile::serialize(const WriteStyle& style) const {
         if (!hasHeader && begin == end) continue;
         if (!first) out += "\r\n";
         first = false;
-        if (hasHeader) out += g.headerRaw + "\r\n";
+        if (hasHeader) out += headerLine(g) + "\r\n";
         for (std::size_t i = begin; i < end; ++i) out += g.lines[i].raw + "\r\n";
     }
     return out;

@@ -3,13 +3,17 @@
 // comment lines beginning with ";". Used for the server's settings and templates, the
 // client's settings and the older clients list.
 //
-// Reading ignores blanks around keys and values, accepts LF or CR LF line ends and a
-// byte-order mark (UTF-8, or UTF-16 which is converted). Entries before the first header
-// belong to the group with the empty name. Group and key names are compared exactly.
+// Reading ignores blanks around keys and values, accepts LF, CR LF or CR line ends and a
+// byte-order mark (UTF-8, or UTF-16 which is converted). A line that begins with "[" is a
+// group header named by the text up to "]" (or to the end of the line when a cut file lost
+// the "]"). Entries before the first header belong to the group with the empty name. Group
+// and key names are compared exactly.
 //
 // Rewriting keeps every line it was not asked to change (comments, unknown lines, keys of
 // other programs) in place; it writes CR LF line ends and exactly one empty line between
-// groups, and replaces the file atomically.
+// groups, completes a header that lost its "]", and replaces the file atomically. Whatever
+// was read, the text written reads back to the same groups and entries.
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -23,6 +27,10 @@ struct Entry {
     std::string key;
     std::string value;
 };
+
+// Larger files are not read: every file of this kind is a few kilobytes, and one of hundreds
+// of megabytes would stall the program that reads it.
+inline constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
 
 struct WriteStyle {
     bool byteOrderMark = true;        // the file begins with EF BB BF
@@ -40,7 +48,8 @@ std::string decodeText(std::string_view bytes);
 
 class PrefsFile {
 public:
-    // Reads a file; false (and an empty document) when it cannot be read.
+    // Reads a file; false (and an empty document) when it cannot be read or is larger than
+    // kMaxFileBytes.
     bool load(const std::filesystem::path& path);
     // Parses text already in memory (UTF-8, an optional byte-order mark).
     void parse(std::string_view text);
@@ -61,7 +70,8 @@ public:
     std::int64_t getInt(std::string_view group, std::string_view key, std::int64_t fallback) const;
 
     // Changes the first entry `key` of the first group `group` in place; a missing key goes
-    // after the group's last entry, a missing group to the end of the file.
+    // after the group's last entry, a missing group to the end of the file. A line break in
+    // the value would split the entry, so each CR or LF in it is written as a blank.
     void setString(std::string_view group, std::string_view key, std::string_view value);
     void setInt(std::string_view group, std::string_view key, std::int64_t value);
     // Removes every entry `key` of the group; false when there was none.
@@ -85,6 +95,7 @@ private:
         std::vector<Line> lines;
     };
 
+    static std::string headerLine(const Group& g);
     Group* findGroup(std::string_view name);
     const Group* findGroup(std::string_view name) const;
 

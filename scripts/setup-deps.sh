@@ -12,6 +12,7 @@ PACKAGES=(
   fonts-liberation fonts-dejavu-core
   iproute2 nftables iptables
   dpkg-dev file man-db lintian devscripts appstream desktop-file-utils mandoc
+  clang libclang-rt-14-dev
 )
 
 missing=()

@@ -42,10 +42,19 @@ QString attribute(const XML_Char** attrs, const char* name) {
 // outranks a bad list entry.
 class Loader {
 public:
-    Loader(ClientsList& list, const InterfaceTexts& texts) : list_(list), t_(texts) {}
+    Loader(ClientsList& list, const InterfaceTexts& texts, const ClientsLimits& limits,
+           XML_Parser parser)
+        : list_(list), t_(texts), limits_(limits), parser_(parser) {}
 
     void start(const char* name, const XML_Char** attrs) {
+        if (!limitError_.isEmpty()) return;
         const Kind parent = open_.empty() ? Kind::None : open_.back();
+        // The document element is level 0; the root record's children are level 1.
+        if (static_cast<int>(open_.size()) > limits_.maxDepth)
+            return overLimit(Text::ClientsTooDeep, name, limits_.maxDepth);
+        for (int i = 0; attrs[i]; i += 2)
+            if (std::strlen(attrs[i + 1]) > limits_.maxNameBytes)
+                return overLimit(Text::ClientsTooLong, name, limits_.maxNameBytes);
         if (open_.empty()) {
             open_.push_back(Kind::Root);
             startRoot(attrs);
@@ -56,6 +65,7 @@ public:
             return;
         }
         const std::string_view n(name);
+        if ((n == "group" || n == "list" || n == "key") && !roomFor(1, name)) return;
         if (n == "group") {
             addRecord(QString(), attribute(attrs, "name"), 1);
             folders_.push_back(static_cast<std::int32_t>(list_.size() - 1));
@@ -74,6 +84,7 @@ public:
     }
 
     void end() {
+        if (!limitError_.isEmpty() || open_.empty()) return;
         const Kind kind = open_.back();
         open_.pop_back();
         if (stopped()) return;
@@ -82,7 +93,7 @@ public:
                 folders_.pop_back();
                 break;
             case Kind::Key:
-                addRecord(QString::fromUtf8(text_).toUpper(), caption_, 0);
+                if (roomFor(1, "key")) addRecord(QString::fromUtf8(text_).toUpper(), caption_, 0);
                 break;
             case Kind::List:
                 expandList();
@@ -93,17 +104,44 @@ public:
     }
 
     void characters(const char* s, int len) {
-        if (!open_.empty() && (open_.back() == Kind::List || open_.back() == Kind::Key))
+        if (!limitError_.isEmpty() || open_.empty()) return;
+        if (open_.back() == Kind::Key &&
+            text_.size() + static_cast<std::size_t>(len) > limits_.maxNameBytes)
+            return overLimit(Text::ClientsTooLong, "key", limits_.maxNameBytes);
+        if (open_.back() == Kind::List || open_.back() == Kind::Key)
             text_.append(s, static_cast<std::size_t>(len));
     }
 
     bool versionTooOld() const { return versionTooOld_; }
     const QString& entryError() const { return entryError_; }
+    // A bound of ClientsLimits was crossed: the reason and where, already composed.
+    const QString& limitError() const { return limitError_; }
 
 private:
     enum class Kind { None, Root, Group, List, Key, Skip };
 
-    bool stopped() const { return versionTooOld_ || !entryError_.isEmpty(); }
+    bool stopped() const {
+        return versionTooOld_ || !entryError_.isEmpty() || !limitError_.isEmpty();
+    }
+
+    // Stops the parse at once: nothing after this element is read.
+    void overLimit(Text reason, std::string_view element, std::size_t bound) {
+        limitError_ = t_[Text::ClientsParseError] + u' ' +
+                      t_[reason].arg(
+                          QString::fromUtf8(element.data(), static_cast<qsizetype>(element.size())),
+                          QString::number(bound)) +
+                      u'\n' + t_[Text::LineLabel] + u' ' +
+                      QString::number(XML_GetCurrentLineNumber(parser_)) + QStringLiteral(", ") +
+                      t_[Text::PositionLabel] + u' ' +
+                      QString::number(XML_GetCurrentColumnNumber(parser_));
+        XML_StopParser(parser_, XML_FALSE);
+    }
+
+    bool roomFor(std::size_t more, const char* element) {
+        if (list_.size() + more <= limits_.maxItems) return true;
+        overLimit(Text::ClientsTooMany, element, limits_.maxItems);
+        return false;
+    }
 
     void startRoot(const XML_Char** attrs) {
         if (leadingFloat(attribute(attrs, "config")) < kOldestVersion) {
@@ -172,7 +210,7 @@ private:
             const std::size_t dash = piece.find('-');
             const std::string_view start = piece.substr(0, dash), end = piece.substr(dash + 1);
             generated.clear();
-            switch (addr::expandRange(start, end, generated, kMaxRangeAddresses)) {
+            switch (addr::expandRange(start, end, generated, limits_.maxRangeAddresses)) {
                 case addr::RangeResult::Ok:
                     break;
                 case addr::RangeResult::BadStart:
@@ -188,6 +226,7 @@ private:
                     fail(pieceText);
                     return false;
             }
+            if (!roomFor(generated.size(), "list")) return false;
             list_.reserve(list_.size() + generated.size());
             for (const std::string& a : generated)
                 addListClient(QString::fromLatin1(a.data(), static_cast<qsizetype>(a.size())),
@@ -195,6 +234,7 @@ private:
             return true;
         }
         if (addr::matchesIPv4Pattern(piece) || addr::matchesNetbiosPattern(piece)) {
+            if (!roomFor(1, "list")) return false;
             addListClient(pieceText, listIndex, lvl);
             return true;
         }
@@ -204,6 +244,9 @@ private:
 
     ClientsList& list_;
     const InterfaceTexts& t_;
+    const ClientsLimits& limits_;
+    XML_Parser parser_;
+    QString limitError_;
     std::vector<Kind> open_;
     std::vector<std::int32_t> folders_;  // records of the open folders, root first
     std::string text_;                   // character data of the open key or list
@@ -227,17 +270,27 @@ fs::path dataFilePath(const QString& configured) {
 }
 
 LoadResult LoadClientsDatabase(const fs::path& file, ClientsList& list, TreeSink* tree,
-                               const InterfaceTexts& t) {
+                               const InterfaceTexts& t, const ClientsLimits& limits) {
     if (tree) tree->ClearTree();
     list.clear();
     std::error_code ec;
     if (!fs::exists(file, ec)) return LoadResult{LoadResult::Status::NoFile, {}};
-    const auto bytes = readWholeFile(file);
-    if (!bytes) return LoadResult{LoadResult::Status::Failed, t[Text::CantCreateClientsFile]};
+    const FileBytes f = readFileUpTo(file, limits.maxFileBytes);
+    if (f.status == FileBytes::Status::TooLarge)
+        return LoadResult{LoadResult::Status::Failed,
+                          t[Text::ClientsParseError] + u' ' +
+                              t[Text::ClientsFileTooLarge].arg(limits.maxFileBytes >> 20)};
+    if (f.status != FileBytes::Status::Ok)
+        return LoadResult{LoadResult::Status::Failed, t[Text::CantCreateClientsFile]};
+    return LoadClientsDocument(f.bytes, list, tree, t, limits);
+}
 
-    Loader loader(list, t);
+LoadResult LoadClientsDocument(std::string_view bytes, ClientsList& list, TreeSink* tree,
+                               const InterfaceTexts& t, const ClientsLimits& limits) {
+    list.clear();
     XML_Parser parser = XML_ParserCreate(nullptr);
     if (!parser) return LoadResult{LoadResult::Status::Failed, t[Text::CantCreateClientsFile]};
+    Loader loader(list, t, limits, parser);
     XML_SetUserData(parser, &loader);
     XML_SetElementHandler(parser, onStart, onEnd);
     XML_SetCharacterDataHandler(parser, onText);
@@ -245,13 +298,15 @@ LoadResult LoadClientsDatabase(const fs::path& file, ClientsList& list, TreeSink
     constexpr std::size_t kChunk = 1 << 20;
     XML_Status status = XML_STATUS_OK;
     for (std::size_t at = 0; status == XML_STATUS_OK;) {
-        const std::size_t n = std::min(kChunk, bytes->size() - at);
-        const bool last = at + n == bytes->size();
-        status = XML_Parse(parser, bytes->data() + at, static_cast<int>(n), last ? 1 : 0);
+        const std::size_t n = std::min(kChunk, bytes.size() - at);
+        const bool last = at + n == bytes.size();
+        status = XML_Parse(parser, bytes.data() + at, static_cast<int>(n), last ? 1 : 0);
         at += n;
         if (last) break;
     }
-    if (status == XML_STATUS_ERROR) {
+    if (!loader.limitError().isEmpty()) {
+        message = loader.limitError();
+    } else if (status == XML_STATUS_ERROR) {
         message = t[Text::ClientsParseError] + u' ' +
                   QString::fromUtf8(XML_ErrorString(XML_GetErrorCode(parser))) + u'\n' +
                   t[Text::LineLabel] + u' ' + QString::number(XML_GetCurrentLineNumber(parser)) +
@@ -274,34 +329,50 @@ LoadResult LoadClientsDatabase(const fs::path& file, ClientsList& list, TreeSink
     return LoadResult{};
 }
 
-bool ConvertOldClientsFile(QString& clientsPath) {
-    const auto bytes = readWholeFile(dataFilePath(clientsPath));
-    if (!bytes) return false;
-    const std::string text = prefs::decodeText(*bytes);
-    std::string_view firstLine = std::string_view(text).substr(0, text.find('\n'));
-    if (!firstLine.empty() && firstLine.back() == '\r') firstLine.remove_suffix(1);
+bool convertOldClientsText(std::string_view bytes, XmlElement& root) {
+    const std::string text = prefs::decodeText(bytes);
+    std::string_view firstLine = std::string_view(text).substr(0, text.find_first_of("\r\n"));
     if (firstLine != ";Tellwick Clients v2") return false;
 
     prefs::PrefsFile old;
     old.parse(text);
-    XmlElement root = newClientsDocument();
-    std::vector<XmlElement*> open{&root};  // the chain of open folders; only the last grows
+    root = newClientsDocument();
+    // The chain of open folders; only the last grows. One group deeper than the load accepts
+    // is still made, so that the load names it; deeper ones are not opened, which bounds the
+    // document's depth (it is written and freed by recursion).
+    const std::size_t maxOpen = static_cast<std::size_t>(ClientsLimits{}.maxDepth) + 1;
+    std::vector<XmlElement*> open{&root};
+    std::size_t unopened = 0;  // "+" sections below the deepest group that was made
     const auto sections = old.groupNames();
     for (std::size_t i = 0; i < sections.size(); ++i) {
-        const QString section = QString::fromStdString(sections[i]);
+        const QString section = fromFileText(sections[i]);
         if (section.startsWith(u'+')) {
-            XmlElement& group = open.back()->addChild(QStringLiteral("group"));
-            group.attributes.emplace_back(QStringLiteral("name"), section.mid(1));
-            open.push_back(&group);
+            if (open.size() > maxOpen) {
+                ++unopened;
+            } else {
+                XmlElement& group = open.back()->addChild(QStringLiteral("group"));
+                group.attributes.emplace_back(QStringLiteral("name"), section.mid(1));
+                open.push_back(&group);
+            }
+        } else if (unopened > 0) {
+            --unopened;
         } else if (open.size() > 1) {
             open.pop_back();
         }
         for (const prefs::Entry& e : old.entriesAt(i)) {
             XmlElement& key = open.back()->addChild(QStringLiteral("key"));
-            key.attributes.emplace_back(QStringLiteral("name"), QString::fromStdString(e.key));
-            key.text = QString::fromStdString(e.value).toUpper();
+            key.attributes.emplace_back(QStringLiteral("name"), fromFileText(e.key));
+            key.text = fromFileText(e.value).toUpper();
         }
     }
+    return true;
+}
+
+bool ConvertOldClientsFile(QString& clientsPath) {
+    const auto bytes = readWholeFile(dataFilePath(clientsPath), prefs::kMaxFileBytes);
+    if (!bytes) return false;
+    XmlElement root;
+    if (!convertOldClientsText(*bytes, root)) return false;
 
     // Without an ".ini" ending the name gets ".xml" added, so the older file is never
     // overwritten by its conversion.

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <span>
+#include <string_view>
 #include <vector>
 
 #include "server/data/texts.h"
@@ -17,6 +18,17 @@ inline constexpr int kMessageGuidChars = 78;
 // The widest range a list may hold; wider ones are refused rather than exhausting memory.
 inline constexpr std::size_t kMaxRangeAddresses = 1048576;
 inline constexpr char16_t kRootRecordName[] = u"MSG_Broadcast";
+
+// Bounds of a database the program agrees to load; beyond them the load fails with a message
+// that names the element and its line, instead of exhausting the stack, the memory or the
+// operator's patience.
+struct ClientsLimits {
+    int maxDepth = 64;                              // element nesting below the document element
+    std::size_t maxItems = 2 * kMaxRangeAddresses;  // records of the whole tree, root included
+    std::size_t maxRangeAddresses = kMaxRangeAddresses;
+    std::size_t maxNameBytes = 4096;  // a name attribute, the text of a key
+    std::size_t maxFileBytes = std::size_t{128} << 20;
+};
 
 // One item of the client tree. Record n of the clients list and tree item n describe the
 // same item.
@@ -60,12 +72,22 @@ struct LoadResult {
 // file leaves both empty. On a failure the list stays empty, the tree only cleared, and the
 // result carries the message; the caller shows it and ends the program with exit code -1.
 LoadResult LoadClientsDatabase(const std::filesystem::path& file, ClientsList& list, TreeSink* tree,
-                               const InterfaceTexts& texts);
+                               const InterfaceTexts& texts, const ClientsLimits& limits = {});
+
+// The same over the bytes of a file already read.
+LoadResult LoadClientsDocument(std::string_view bytes, ClientsList& list, TreeSink* tree,
+                               const InterfaceTexts& texts, const ClientsLimits& limits = {});
 
 // Converts an older text database at `clientsPath` (as configured, e.g. ".\clients.ini") into
 // clients.xml beside it and points `clientsPath` at the new file; the older file stays. A file
 // that is not an older database is left alone. True when `clientsPath` changed.
 bool ConvertOldClientsFile(QString& clientsPath);
+
+// The conversion's document for the text of an older database, or false when the text is not
+// one. Groups open deeper than one level beyond ClientsLimits::maxDepth hold everything below,
+// so the written file keeps the depth the load then refuses with its message.
+struct XmlElement;
+bool convertOldClientsText(std::string_view bytes, XmlElement& root);
 
 // The start-up check: true when the file exists or could be created (the test file is
 // removed again at once).

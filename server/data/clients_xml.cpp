@@ -1,6 +1,7 @@
 #include "server/data/clients_xml.h"
 
 #include <QList>
+#include <system_error>
 
 #include "common/files.h"
 
@@ -82,6 +83,26 @@ std::string formatClientsDocument(const XmlElement& root) {
 
 bool writeClientsDocument(const std::filesystem::path& path, const XmlElement& root) {
     return writeFileAtomically(path, formatClientsDocument(root));
+}
+
+std::filesystem::path backupPathFor(const std::filesystem::path& path) {
+    std::filesystem::path backup = path;
+    backup += ".bak";
+    return backup;
+}
+
+ReplaceResult replaceClientsDocument(const std::filesystem::path& path, const XmlElement& root) {
+    ReplaceResult result;
+    std::error_code ec;
+    // A hand-built database may be the only copy of the administrator's work; a scan replaces
+    // it only once it is safe beside it.
+    if (std::filesystem::exists(path, ec)) {
+        const auto old = readWholeFile(path);
+        if (!old || !writeFileAtomically(backupPathFor(path), *old)) return result;
+        result.backupKept = true;
+    }
+    result.saved = writeClientsDocument(path, root);
+    return result;
 }
 
 }  // namespace tw::server

@@ -31,4 +31,17 @@ std::string formatClientsDocument(const XmlElement& root);
 // Replaces the file at `path` (atomically) with the formatted document.
 bool writeClientsDocument(const std::filesystem::path& path, const XmlElement& root);
 
+// The name beside `path` under which the database a scan replaces is kept: "clients.xml.bak".
+std::filesystem::path backupPathFor(const std::filesystem::path& path);
+
+struct ReplaceResult {
+    bool saved = false;       // the new document is in place
+    bool backupKept = false;  // the previous file is now at backupPathFor(path)
+};
+
+// Keeps the file at `path`, when there is one, as backupPathFor(path) (replacing an older
+// copy, written safely), then writes the document over `path`. A database that cannot be
+// copied is not replaced: nothing is written and `saved` is false.
+ReplaceResult replaceClientsDocument(const std::filesystem::path& path, const XmlElement& root);
+
 }  // namespace tw::server

@@ -1,5 +1,6 @@
 #include "server/data/config.h"
 
+#include <limits>
 #include <system_error>
 
 #include "common/prefs.h"
@@ -17,18 +18,31 @@ QString screenRes(DesktopSize d) {
 QString readText(const prefs::PrefsFile& p, const char* group, const char* key,
                  const QString& def) {
     const auto v = p.find(group, key);
-    return v ? QString::fromStdString(*v) : def;
+    return v ? fromFileText(*v) : def;
 }
 
+// A number outside [lo, hi] is treated like a missing key: cut to the field's width it would
+// turn into some unrelated value (2147483648 into -2147483648).
 std::int32_t readInt(const prefs::PrefsFile& p, const char* group, const char* key,
-                     std::int32_t def) {
-    return static_cast<std::int32_t>(p.getInt(group, key, def));
+                     std::int32_t def, std::int64_t lo = std::numeric_limits<std::int32_t>::min(),
+                     std::int64_t hi = std::numeric_limits<std::int32_t>::max()) {
+    const std::int64_t v = p.getInt(group, key, def);
+    return v < lo || v > hi ? def : static_cast<std::int32_t>(v);
 }
 
-// Byte fields keep the low 8 bits of whatever number the file holds.
 std::uint8_t readByte(const prefs::PrefsFile& p, const char* group, const char* key,
                       std::uint8_t def) {
-    return static_cast<std::uint8_t>(p.getInt(group, key, def) & 0xFF);
+    return static_cast<std::uint8_t>(readInt(p, group, key, def, 0, 255));
+}
+
+// Window edges and splitter positions beyond this are no screen's; -65535 is the "keep as
+// opened" mark.
+constexpr std::int64_t kMaxCoordinate = 65535;
+
+// A window can be dragged somewhat beyond the desktop, but one of more than twice its size was
+// never saved from it; such a size would make the program allocate a window of gigabytes.
+std::int64_t maxWindowExtent(int desktopExtent) {
+    return desktopExtent > 0 ? 2 * static_cast<std::int64_t>(desktopExtent) : kMaxCoordinate;
 }
 
 void resetGeometry(ServerConfig& c) {
@@ -59,6 +73,11 @@ void LoadConfiguration(ServerConfig& config, InterfaceTexts& texts, const fs::pa
         resetGeometry(config);
         return;
     }
+    readConfiguration(p, config, texts, desktop, notifier);
+}
+
+void readConfiguration(const prefs::PrefsFile& p, ServerConfig& config, InterfaceTexts& texts,
+                       DesktopSize desktop, Notifier* notifier) {
     const ServerConfig d;
     config.SaveFormatName = readByte(p, "Scanner", "SaveFormatName", d.SaveFormatName);
     config.SaveFormatValue = readByte(p, "Scanner", "SaveFormatValue", d.SaveFormatValue);
@@ -82,12 +101,18 @@ void LoadConfiguration(ServerConfig& config, InterfaceTexts& texts, const fs::pa
     config.WarningMask = readByte(p, "Common", "WarningMask", d.WarningMask);
 
     if (readText(p, "Common", "ScreenRes", QString()) == screenRes(desktop)) {
-        config.WindowPosX = readInt(p, "Common", "WindowPosX", d.WindowPosX);
-        config.WindowPosY = readInt(p, "Common", "WindowPosY", d.WindowPosY);
-        config.WindowWidth = readInt(p, "Common", "WindowWidth", d.WindowWidth);
-        config.WindowHeight = readInt(p, "Common", "WindowHeight", d.WindowHeight);
-        config.SplitterHoriz = readInt(p, "Common", "SplitterHoriz", d.SplitterHoriz);
-        config.SplitterVertc = readInt(p, "Common", "SplitterVertc", d.SplitterVertc);
+        const auto edge = [&](const char* key, std::int32_t def) {
+            return readInt(p, "Common", key, def, -kMaxCoordinate, kMaxCoordinate);
+        };
+        const auto extent = [&](const char* key, std::int32_t def, int desktopExtent) {
+            return readInt(p, "Common", key, def, 0, maxWindowExtent(desktopExtent));
+        };
+        config.WindowPosX = edge("WindowPosX", d.WindowPosX);
+        config.WindowPosY = edge("WindowPosY", d.WindowPosY);
+        config.WindowWidth = extent("WindowWidth", d.WindowWidth, desktop.width);
+        config.WindowHeight = extent("WindowHeight", d.WindowHeight, desktop.height);
+        config.SplitterHoriz = extent("SplitterHoriz", d.SplitterHoriz, 0);
+        config.SplitterVertc = extent("SplitterVertc", d.SplitterVertc, 0);
     } else {
         resetGeometry(config);
     }
@@ -101,8 +126,16 @@ bool SaveConfiguration(const ServerConfig& c, const QString& language, const fs:
     // A file that exists but cannot be read is left alone rather than replaced by one that
     // lost its unknown lines.
     if (!p.load(file) && fs::exists(file, ec)) return false;
+    writeConfiguration(p, c, language, desktop, g);
+    prefs::WriteStyle style;
+    style.byteOrderMark = true;
+    style.blankLineAfterMark = false;  // the first header follows the mark directly
+    return p.save(file, style);
+}
 
-    const auto text = [](const QString& s) { return s.toStdString(); };
+void writeConfiguration(prefs::PrefsFile& p, const ServerConfig& c, const QString& language,
+                        DesktopSize desktop, const WindowGeometry& g) {
+    const auto text = [](const QString& s) { return toFileText(s); };
     p.setString("Common", "Language", text(language));
     p.setInt("Common", "UseEventLogger", c.UseEventLogger);
     p.setInt("Common", "WarningMask", c.WarningMask);
@@ -131,11 +164,6 @@ bool SaveConfiguration(const ServerConfig& c, const QString& language, const fs:
 
     p.setInt("Scanner", "SaveFormatName", c.SaveFormatName);
     p.setInt("Scanner", "SaveFormatValue", c.SaveFormatValue);
-
-    prefs::WriteStyle style;
-    style.byteOrderMark = true;
-    style.blankLineAfterMark = false;  // the first header follows the mark directly
-    return p.save(file, style);
 }
 
 WindowGeometry geometryOf(const ServerConfig& c) {

@@ -6,6 +6,10 @@
 
 #include "server/data/texts.h"
 
+namespace tw::prefs {
+class PrefsFile;
+}
+
 namespace tw::server {
 
 inline constexpr char kConfigFileName[] = "srv_config.ini";
@@ -57,17 +61,27 @@ void MigrateConfigFile(const std::filesystem::path& baseDir);
 
 // Fills `config` from <baseDir>/srv_config.ini and sets the language of `texts` (warning
 // through `notifier`). A saved window geometry applies only when the file's ScreenRes equals
-// `desktop`; otherwise the geometry fields get their defaults.
+// `desktop`; otherwise the geometry fields get their defaults. A number the field cannot
+// hold, or a window geometry no desktop of that size can show (a size beyond twice the
+// desktop, an edge or splitter beyond 65535), takes the default, as a missing key does.
 void LoadConfiguration(ServerConfig& config, InterfaceTexts& texts,
                        const std::filesystem::path& baseDir, DesktopSize desktop,
                        Notifier* notifier);
 
 // Writes the record back, keeping every line of the file it does not own. `language` is the
-// current code; the geometry is the window's live one. False when nothing could be written
-// (the caller reports nothing).
+// current code; the geometry is the window's live one. False when nothing could be written:
+// a file that exists but cannot be read (or is no file) is left as it is, and so is the old
+// file when the new one cannot be written; the caller tells the operator.
 bool SaveConfiguration(const ServerConfig& config, const QString& language,
                        const std::filesystem::path& baseDir, DesktopSize desktop,
                        const WindowGeometry& geometry);
+
+// The two halves of the above on a file already in memory: what LoadConfiguration reads
+// from an existing file, and the changes SaveConfiguration makes before writing.
+void readConfiguration(const prefs::PrefsFile& file, ServerConfig& config, InterfaceTexts& texts,
+                       DesktopSize desktop, Notifier* notifier);
+void writeConfiguration(prefs::PrefsFile& file, const ServerConfig& config, const QString& language,
+                        DesktopSize desktop, const WindowGeometry& geometry);
 
 // Window geometry of the record, for callers that have no live window.
 WindowGeometry geometryOf(const ServerConfig& config);

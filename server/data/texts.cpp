@@ -1,5 +1,7 @@
 #include "server/data/texts.h"
 
+#include "common/text.h"
+
 namespace tw::server {
 
 namespace {
@@ -47,6 +49,22 @@ constexpr Row kTable[] = {
      u"Помните, что UDP работает быстро, но ненадёжен,\n"
      u"и в перегруженных сетях сообщения иногда могут не доходить.\n\n"
      u"Если для вас это критично, выберите в настройках протокол передачи TCP."},
+    {Text::CantSaveSettings,
+     u"Can't save the settings to srv_config.ini. The file was left as it was; the changes "
+     u"made in this session are lost.",
+     u"Не могу сохранить настройки в srv_config.ini. Файл оставлен без изменений; изменения "
+     u"этого сеанса потеряны."},
+    // Reasons put after the clients.xml parse error, with the element's line and position.
+    {Text::ClientsTooDeep, u"<%1> is nested deeper than %2 levels",
+     u"<%1>: вложенность глубже %2 уровней"},
+    {Text::ClientsTooMany, u"<%1> makes the tree larger than %2 items",
+     u"<%1>: в дереве больше %2 элементов"},
+    {Text::ClientsTooLong, u"<%1> has a name or text longer than %2 characters",
+     u"<%1>: имя или текст длиннее %2 символов"},
+    {Text::ClientsFileTooLarge, u"the file is larger than %1 MB", u"файл больше %1 МБ"},
+    {Text::ClientsBackupFailed,
+     u"Can't keep a copy of the clients database as %1; clients.xml was not replaced.",
+     u"Не могу сохранить копию базы клиентов как %1; clients.xml не заменён."},
     {Text::SendShortcutTip, u"Keyboard shortcut: Ctrl+Enter", u"Быстрая отправка: Ctrl+Enter"},
     {Text::SaveTemplateTip, u"Template syntax: \"header\" message body",
      u"Формат шаблона: \"Заголовок\" тело сообщения (можно многострочное)"},
@@ -89,6 +107,7 @@ constexpr Row kTable[] = {
     {Text::ScanAddress, u"Address", u"Адрес"},
     {Text::FrameScanner, u"Scanner", u"Сканер"},
     {Text::DataSavingFormat, u"Data saving format", u"Формат сохранения данных"},
+    {Text::BackupKept, u"the previous database is kept as %1", u"предыдущая база сохранена как %1"},
     {Text::NoNews, u"No news", u"Нет сведений"},
     {Text::Answered, u"Answered", u"Ответил"},
     {Text::OutcomeOf, u"of", u"из"},
@@ -176,6 +195,15 @@ void InterfaceTexts::setLanguage(const QString& code, int portListen, Notifier* 
     texts_[static_cast<std::size_t>(Text::Donate)] += QString::fromUtf16(kDonationServiceName);
     language_ = chosen;
 }
+
+QString fromFileText(std::string_view utf8) {
+    // Copied unit by unit: QString::fromUtf16 would take a leading U+FEFF for a byte-order mark.
+    const std::u16string units = tw::utf8ToUtf16(utf8);
+    return QString(reinterpret_cast<const QChar*>(units.data()),
+                   static_cast<qsizetype>(units.size()));
+}
+
+std::string toFileText(const QString& text) { return tw::utf16ToUtf8(text.toStdU16String()); }
 
 InterfaceTexts& uiTexts() {
     static InterfaceTexts texts;

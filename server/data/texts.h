@@ -2,6 +2,8 @@
 // The operator-facing texts of the server in English and Russian, chosen once per run.
 #include <QString>
 #include <array>
+#include <string>
+#include <string_view>
 
 #include "common/platform/message_box.h"
 
@@ -27,6 +29,12 @@ enum class Text {
     BadBroadcastAddress,    // "Please setup correct broadcast address."
     CantSaveTemplate,       // "Can't save template!"
     UdpWarning,             // "You have chosen UDP as transfer protocol. ..."
+    CantSaveSettings,       // "Can't save the settings to srv_config.ini. ..."
+    ClientsTooDeep,         // "<%1> is nested deeper than %2 levels"
+    ClientsTooMany,         // "<%1> makes the tree larger than %2 items"
+    ClientsTooLong,         // "<%1> has a name or text longer than %2 characters"
+    ClientsFileTooLarge,    // "the file is larger than %1 MB"
+    ClientsBackupFailed,    // "Can't keep a copy of the clients database as %1; ..."
     // main window
     SendShortcutTip,      // "Keyboard shortcut: Ctrl+Enter"
     SaveTemplateTip,      // "Template syntax: \"header\" message body"
@@ -66,6 +74,7 @@ enum class Text {
     ScanAddress,          // "Address"
     FrameScanner,         // "Scanner"
     DataSavingFormat,     // "Data saving format"
+    BackupKept,           // "the previous database is kept as %1"
     // The outcome of a mailing, its history and the follow-up.
     NoNews,             // "No news"
     Answered,           // "Answered"
@@ -148,6 +157,12 @@ private:
     QString language_;
     std::array<QString, static_cast<std::size_t>(Text::Count)> texts_;
 };
+
+// Text read from a preferences file, every character kept: QString::fromUtf8 (and fromUtf16)
+// drop a leading U+FEFF, and a value that lost it can no longer be written back as read.
+QString fromFileText(std::string_view utf8);
+// The reverse, every character kept (QString::toStdString drops a leading U+FEFF likewise).
+std::string toFileText(const QString& text);
 
 // The program-wide texts, set once at start-up before any window or worker exists and only
 // read afterwards.

@@ -1,6 +1,8 @@
 #include "server/engine/scanner.h"
 
 #include <QStringList>
+#include <filesystem>
+#include <system_error>
 
 #include "common/platform/fault_report.h"
 #include "server/data/clients_xml.h"
@@ -82,16 +84,25 @@ void runCollector(Core& core, CollectorJob job) {
     }
 
     const auto path = dataFilePath(job.clientsPath);
-    const bool saved = writeClientsDocument(path, root);
+    const ReplaceResult written = replaceClientsDocument(path, root);
     if (core.presence.quitting()) return;  // the window waits for the file and then ends
-    if (!saved) {
+    if (!written.saved) {
         // The old database stays in place and in memory; the operator must know the scan's
         // result is gone.
-        emit core.q->messageBox(core.texts[Text::ErrorTitle],
-                                core.texts[Text::CantCreateClientsFile],
-                                tw::platform::BoxIcon::Error);
+        std::error_code ec;
+        const bool copyFailed = !written.backupKept && std::filesystem::exists(path, ec);
+        emit core.q->messageBox(
+            core.texts[Text::ErrorTitle],
+            copyFailed ? core.texts[Text::ClientsBackupFailed].arg(
+                             QString::fromStdString(backupPathFor(path).filename().string()))
+                       : core.texts[Text::CantCreateClientsFile],
+            tw::platform::BoxIcon::Error);
         return;
     }
+    if (written.backupKept)
+        emit core.q->statusText(core.texts[Text::ClientsScanner] + QStringLiteral(": ") +
+                                core.texts[Text::BackupKept].arg(QString::fromStdString(
+                                    backupPathFor(path).filename().string())));
 
     // The file is read without the clients lock, and the new list swapped in under it: the
     // listener and the window never wait for a disk.

@@ -218,8 +218,11 @@ int runServer(int argc, char** argv) {
         if (closing) return;
         closing = true;
         engine.shutdown();
-        tw::server::SaveConfiguration(config, texts.language(), baseDir, primaryDesktop(),
-                                      window.liveGeometry());
+        // The old file stays when the new one cannot be written; the operator must know that
+        // this session's settings did not reach it.
+        if (!tw::server::SaveConfiguration(config, texts.language(), baseDir, primaryDesktop(),
+                                           window.liveGeometry()))
+            showMessageBox(texts[Text::ErrorTitle], texts[Text::CantSaveSettings], BoxIcon::Error);
         QCoreApplication::exit(0);
     };
     if (quitPending) QTimer::singleShot(0, &window, onQuit);

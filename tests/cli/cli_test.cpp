@@ -219,4 +219,9 @@ TEST(CliAddressList, expansionKeepsOrderAndDuplicatesAndRespectsTheLimit) {
               cli::ListResult::TooMany);
     EXPECT_EQ(cli::expandAddressList("pc1,10.0.0.1-10.0.0.4", out, 4), cli::ListResult::TooMany);
     EXPECT_EQ(out.size(), 4u);  // a refused list leaves nothing of its own behind
+    // A bad item anywhere is found before any range is produced, however wide.
+    out.assign({"kept"});
+    EXPECT_EQ(cli::expandAddressList("10.0.0.1-10.16.254.254,pc1,~bad", out),
+              cli::ListResult::BadAddress);
+    EXPECT_EQ(out, std::vector<std::string>{"kept"});
 }

@@ -1,6 +1,11 @@
+#include "common/packets.h"
+
 #include <gtest/gtest.h>
 
-#include "common/packets.h"
+#include <algorithm>
+#include <type_traits>
+#include <vector>
+
 #include "common/text.h"
 
 using namespace tw;
@@ -85,6 +90,45 @@ TEST(Packets, shortBufferReadsAsZeroPaddedAndLongerBufferIsCut) {
     const auto longPkt = MessagePacket::parse(longer);
     EXPECT_EQ(longPkt.msgText, u"hello");
     EXPECT_EQ(longPkt.systemMessage, 1);
+}
+
+// Every cut of a full record: the prefix reads as the record with the rest zeroed, and the
+// result counts exactly the bytes that were missing.
+template <class Packet>
+void checkEveryCut(const Packet& full, std::size_t size) {
+    const auto bytes = full.serialize();
+    for (std::size_t n = 0; n <= size; ++n) {
+        SCOPED_TRACE(n);
+        std::remove_const_t<decltype(bytes)> zeroed{};
+        std::copy_n(bytes.begin(), n, zeroed.begin());
+        const auto r = Packet::read(std::span(bytes.data(), n));
+        EXPECT_EQ(r.missingBytes, size - n);
+        EXPECT_EQ(r.complete(), n == size);
+        EXPECT_EQ(r.packet.serialize(), zeroed);
+    }
+    std::vector<std::uint8_t> longer(bytes.begin(), bytes.end());
+    longer.push_back(0x55);
+    EXPECT_EQ(Packet::read(longer).missingBytes, 0u);
+}
+
+TEST(Packets, shortBufferTellsHowManyBytesWereMissing) {
+    MessagePacket m;
+    m.language = u"EN";
+    m.serverName = u"OPERATOR-PC";
+    m.msgRootId = u"123456789";
+    m.msgGuid = u"AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE";
+    m.msgText = std::u16string(500, u'x');
+    m.systemMessage = 5;
+    checkEveryCut(m, tw::kMessagePacketSize);
+
+    ReportPacket r;
+    r.clientAddr = u"192.168.100.200";
+    r.clientName = u"PC-01";
+    r.clientFqdn = u"PC-01.OFFICE.LAN";
+    r.msgRootId = u"123456789";
+    r.msgGuid = m.msgGuid;
+    r.reportMask = 9;
+    checkEveryCut(r, tw::kReportPacketSize);
 }
 
 TEST(Packets, reportFromClientHasZeroAddressAndFullAddressHasNoZero) {

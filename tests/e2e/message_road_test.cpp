@@ -353,7 +353,7 @@ TEST_F(MessageRoad, newClientsScanWritesTheDatabaseAndReloadsTheTree) {
     // The tree is rebuilt from the new file and opened down to the new clients (all five
     // rows show "no news") ...
     EXPECT_TRUE(waitFor(
-        [&] { return server_->treeStateBands() == std::vector<int>(5, kNoNewsImage); }, 10s))
+        [&] { return server_->treeStateBands() == std::vector<int>(5, kNoNewsImage); }, 60s))
         << "the tree was not reloaded and opened";
     // ... and a mailing to all of it reaches them under their new names. (The file is written
     // once the countdown is over, so the scanner no longer holds mailings back.)
@@ -399,7 +399,7 @@ TEST_F(MessageRoad, checkWithOneClientDown) {
             sawEnd = b == std::vector<int>{kActiveImage, kActiveImage, kNotDeliveredImage};
             return sawEnd;
         },
-        30s);
+        60s);
     EXPECT_TRUE(sawAnswersOnly) << "the two answers were not shown before the countdown ended";
     // ... then the end of the countdown marks the silent one.
     EXPECT_TRUE(sawEnd) << "states 9, 9, 4 not shown";

@@ -115,6 +115,40 @@ TEST(PrefsWrite, byteOrderMarkStyles) {
     EXPECT_EQ(p.serialize({true, true}), kBom + "\r\n");
 }
 
+// What a damaged file becomes when it is rewritten reads back to what was read from it.
+TEST(PrefsWrite, damagedLinesAreWrittenSoTheyReadBackTheSame) {
+    const struct {
+        const char* what;
+        const char* in;
+        const char* out;
+    } cases[] = {
+        // A header cut by a truncated file: written whole, so the ports written below it
+        // stay in their group for every reader.
+        {"cut header", "[Common]\nA = 1\n[Network",
+         "[Common]\r\nA = 1\r\n\r\n[Network]\r\nPortListen = 5\r\n"},
+        {"cut header with blanks", "[Network  \n", "[Network]\r\nPortListen = 5\r\n"},
+        // A lone CR ends a line as it would for other readers, instead of hiding a header.
+        {"lone CR", "[X]\rk = 1\r[Network]\rPortListen = 1\r",
+         "[X]\r\nk = 1\r\n\r\n[Network]\r\nPortListen = 5\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        PrefsFile p;
+        p.parse(c.in);
+        p.setInt("Network", "PortListen", 5);
+        const std::string written = p.serialize({false, false});
+        EXPECT_EQ(written, c.out);
+        PrefsFile back;
+        back.parse(written);
+        EXPECT_EQ(back.getInt("Network", "PortListen", 0), 5);
+        EXPECT_EQ(back.groupNames(), p.groupNames());
+    }
+    // A value with a line break cannot split its entry.
+    PrefsFile p;
+    p.setString("G", "k", "a\r\n[Evil]\nb");
+    EXPECT_EQ(p.serialize({false, false}), "[G]\r\nk = a  [Evil] b\r\n");
+}
+
 TEST(PrefsWrite, removeKeyAndGroup) {
     PrefsFile p;
     p.parse("[A]\nk = 1\nk = 2\nj = 3\n[B]\nx = 1\n[A]\nk = 9\n");
@@ -150,6 +184,18 @@ TEST(PrefsFileIo, failedWriteLeavesOldFileAndNoTemporary) {
     for ([[maybe_unused]] const auto& e : std::filesystem::directory_iterator(dir.path()))
         ++entries;
     EXPECT_EQ(entries, 1u);
+}
+
+TEST(PrefsFileIo, oversizedFileIsNotRead) {
+    TempDir dir;
+    writeFile(dir / "big.ini", "[G]\r\n1 = x\r\n");
+    std::filesystem::resize_file(dir / "big.ini", tw::prefs::kMaxFileBytes + 1);  // sparse
+    PrefsFile p;
+    EXPECT_FALSE(p.load(dir / "big.ini"));
+    EXPECT_TRUE(p.groupNames().empty());
+    std::filesystem::resize_file(dir / "big.ini", tw::prefs::kMaxFileBytes);
+    EXPECT_TRUE(p.load(dir / "big.ini"));
+    EXPECT_EQ(p.getString("G", "1", ""), "x");
 }
 
 TEST(PrefsFileIo, replacingThroughSymlinkKeepsTheLink) {

@@ -177,6 +177,72 @@ TEST(ClientsDatabase, failureMessages) {
     }
 }
 
+std::string repeat(const std::string& s, int n) {
+    std::string out;
+    for (int i = 0; i < n; ++i) out += s;
+    return out;
+}
+
+std::string nested(int depth, const std::string& inner = "") {
+    std::string body;
+    for (int i = 0; i < depth; ++i) body += "<group name=\"g\">\n";
+    body += inner;
+    for (int i = 0; i < depth; ++i) body += "</group>\n";
+    return doc(body);
+}
+
+// Beyond its bounds a database is refused with the element, its line and position; at the
+// bound it loads. (Small bounds here; the defaults are the same code.)
+TEST(ClientsDatabase, boundsOfDepthSizeAndLength) {
+    const std::string en = "Error occured while parsing clients.xml:  ";
+    ClientsLimits small;
+    small.maxItems = 10;
+    small.maxNameBytes = 8;
+    const struct {
+        const char* what;
+        std::string content;
+        ClientsLimits limits;
+        std::string message;  // empty: loads
+    } cases[] = {
+        {"64 levels", nested(63, "<key name=\"k\">a</key>\n"), {}, ""},
+        {"65 levels",
+         nested(64, "<key name=\"k\">a</key>\n"),
+         {},
+         en + "<key> is nested deeper than 64 levels\nLine 67, position 0"},
+        {"100,000 levels",
+         nested(100000),
+         {},
+         en + "<group> is nested deeper than 64 levels\nLine 67, position 0"},
+        {"unknown elements count too",
+         doc(repeat("<x>", 65) + repeat("</x>", 65) + "\n"),
+         {},
+         en + "<x> is nested deeper than 64 levels\nLine 3, position 192"},
+        {"items", doc("<list name=\"L\">10.0.0.1-10.0.0.8</list>\n"), small, ""},
+        {"one item too many", doc("<list name=\"L\">10.0.0.1-10.0.0.9</list>\n"), small,
+         en + "<list> makes the tree larger than 10 items\nLine 3, position 32"},
+        {"name", doc("<group name=\"123456789\"/>\n"), small,
+         en + "<group> has a name or text longer than 8 characters\nLine 3, position 0"},
+        {"key text", doc("<key name=\"k\">123456789</key>\n"), small,
+         en + "<key> has a name or text longer than 8 characters\nLine 3, position 14"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        Fixture f;
+        writeFile(f.file, c.content);
+        const auto r = LoadClientsDatabase(f.file, f.list, &f.tree, f.texts, c.limits);
+        EXPECT_EQ(r.message.toStdString(), c.message);
+        EXPECT_EQ(r.failed(), !c.message.empty());
+    }
+
+    Fixture f;
+    writeFile(f.file, doc("<key name=\"k\">a</key>\n"));
+    ClientsLimits tiny;
+    tiny.maxFileBytes = 1 << 20;
+    std::filesystem::resize_file(f.file, tiny.maxFileBytes + 1);
+    const auto r = LoadClientsDatabase(f.file, f.list, &f.tree, f.texts, tiny);
+    EXPECT_EQ(r.message.toStdString(), en + "the file is larger than 1 MB");
+}
+
 TEST(ClientsDatabase, missingFileGivesEmptyTreeWithoutError) {
     Fixture f;
     f.list.resize(2);
@@ -257,6 +323,32 @@ TEST(ClientsDatabase, conversionOfOlderTextDatabase) {
     EXPECT_TRUE(ConvertOldClientsFile(legacy));
     EXPECT_TRUE(legacy.endsWith(q("legacy.txt.xml")));
     EXPECT_EQ(readFile(dir / "legacy.txt"), ";Tellwick Clients v2\n[+G]\nA = a\n");
+}
+
+// 100,000 nested "+" sections: the converted file stops one level past what the load accepts,
+// so the load names the group and its line instead of the conversion overflowing the stack.
+TEST(ClientsDatabase, conversionOfDeeplyNestedOlderDatabaseStaysBounded) {
+    TempDir dir;
+    std::string old = ";Tellwick Clients v2\r\n";
+    for (int i = 0; i < 100000; ++i) old += "[+G" + std::to_string(i) + "]\r\n";
+    old += "PC = 10.0.0.1\r\n";
+    for (int i = 0; i < 100000; ++i) old += "[-]\r\n";
+    old += "[-]\r\nTOP = 10.0.0.2\r\n";
+    writeFile(dir / "clients.ini", old);
+    QString path = QString::fromStdString((dir.path() / "clients.ini").string());
+    ASSERT_TRUE(ConvertOldClientsFile(path));
+    const std::string xml = readFile(dir / "clients.xml");
+    EXPECT_NE(xml.find("<group name=\"G64\">"), std::string::npos);
+    EXPECT_EQ(xml.find("<group name=\"G65\">"), std::string::npos);
+    EXPECT_NE(xml.find("<key name=\"PC\">10.0.0.1</key>"), std::string::npos);
+    // The key after the last closing section is back at the top.
+    EXPECT_NE(xml.find("\n    <key name=\"TOP\">10.0.0.2</key>\n"), std::string::npos);
+
+    Fixture f;
+    const auto r = LoadClientsDatabase(dir / "clients.xml", f.list, &f.tree, f.texts);
+    EXPECT_EQ(r.message.toStdString(),
+              "Error occured while parsing clients.xml:  <group> is nested deeper than 64 "
+              "levels\nLine 67, position 260");
 }
 
 TEST(ClientsDatabase, configuredPathWithBackslashes) {

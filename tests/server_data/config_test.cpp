@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "recorder.h"
 #include "tests/support/support.h"
 
@@ -144,8 +146,8 @@ TEST(Configuration, valuesAsTheFileHoldsThem) {
     const ServerConfig& c = l.config;
     EXPECT_EQ(c.PortListen, 50000);
     EXPECT_EQ(c.PortSender, 0);   // not a number
-    EXPECT_EQ(c.ProtoUseTCP, 1);  // low 8 bits of 257
-    EXPECT_EQ(c.Measure, 2);      // low 8 bits of 258
+    EXPECT_EQ(c.ProtoUseTCP, 0);  // 257 does not fit a byte: the default
+    EXPECT_EQ(c.Measure, 1);      // 258 likewise
     EXPECT_EQ(c.Timer, -3);
     EXPECT_EQ(c.UseEventLogger, 0);
     EXPECT_EQ(c.WarningMask, 1);
@@ -169,6 +171,60 @@ TEST(Configuration, valuesAsTheFileHoldsThem) {
     EXPECT_EQ(other.config.WindowHeight, 200);
     EXPECT_EQ(other.config.SplitterHoriz, 80);
     EXPECT_EQ(other.config.SplitterVertc, 260);
+}
+
+// A number the field cannot hold, or a geometry no window on this desktop can have, reads as
+// a missing key would; the edge values themselves are kept.
+TEST(Configuration, numbersOutOfRangeTakeTheDefault) {
+    const struct {
+        const char* line;  // in its group
+        const char* group;
+        std::function<std::int64_t(const ServerConfig&)> field;
+        std::int64_t expected;
+    } cases[] = {
+        {"Timer = 99999999999999999999", "Messages", [](auto& c) { return c.Timer; }, 5},
+        {"Timer = 2147483648", "Messages", [](auto& c) { return c.Timer; }, 5},
+        {"Timer = -2147483648", "Messages", [](auto& c) { return c.Timer; }, -2147483648LL},
+        {"Measure = 300", "Messages", [](auto& c) { return c.Measure; }, 1},
+        {"Measure = 255", "Messages", [](auto& c) { return c.Measure; }, 255},
+        {"Measure = -1", "Messages", [](auto& c) { return c.Measure; }, 1},
+        {"PortListen = 4294967296", "Network", [](auto& c) { return c.PortListen; }, 47128},
+        {"WindowWidth = 2147483647", "Common", [](auto& c) { return c.WindowWidth; }, 455},
+        {"WindowWidth = -2147483649", "Common", [](auto& c) { return c.WindowWidth; }, 455},
+        {"WindowWidth = 3840", "Common", [](auto& c) { return c.WindowWidth; }, 3840},
+        {"WindowWidth = 3841", "Common", [](auto& c) { return c.WindowWidth; }, 455},
+        {"WindowHeight = 2147483647", "Common", [](auto& c) { return c.WindowHeight; }, 200},
+        {"WindowHeight = 2160", "Common", [](auto& c) { return c.WindowHeight; }, 2160},
+        {"WindowPosX = -65535", "Common", [](auto& c) { return c.WindowPosX; }, -65535},
+        {"WindowPosY = 65536", "Common", [](auto& c) { return c.WindowPosY; }, -65535},
+        {"SplitterHoriz = -1", "Common", [](auto& c) { return c.SplitterHoriz; }, 80},
+        {"SplitterVertc = 65536", "Common", [](auto& c) { return c.SplitterVertc; }, 260},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.line);
+        TempDir dir;
+        const std::string group = c.group;
+        writeFile(dir / "srv_config.ini", "[Common]\nScreenRes = 1920*1080\n" +
+                                              (group == "Common" ? "" : "[" + group + "]\n") +
+                                              c.line + "\n");
+        Loaded l;
+        load(dir, l);
+        EXPECT_EQ(c.field(l.config), c.expected);
+    }
+}
+
+// Qt's own conversions drop a leading U+FEFF; a value that begins with one (a file pasted
+// together from others) is written back with it.
+TEST(Configuration, valueBeginningWithAByteOrderMarkIsSavedAsRead) {
+    TempDir dir;
+    writeFile(dir / "srv_config.ini",
+              kBom + "[Network]\r\nBroadcast_IP = \xEF\xBB\xBF 10.0.0.255\r\n");
+    Loaded l;
+    load(dir, l);
+    EXPECT_EQ(l.config.Broadcast_IP, QChar(0xFEFF) + QStringLiteral(" 10.0.0.255"));
+    save(dir, l);
+    EXPECT_NE(readFile(dir / "srv_config.ini").find("Broadcast_IP = \xEF\xBB\xBF 10.0.0.255\r\n"),
+              std::string::npos);
 }
 
 TEST(Configuration, migrationOfOlderFileName) {

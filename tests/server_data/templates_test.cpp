@@ -80,6 +80,44 @@ TEST(Templates, lineBreaksOtherThanCrLfDoNotBreakTheFile) {
     EXPECT_EQ(l[1].text, QStringLiteral("x"));
 }
 
+// A file from an older editor in Windows-1251: the name is not UTF-8, but saving and removing
+// the template it became work on its own group instead of adding a second one.
+TEST(Templates, nameInAnotherEncodingUpdatesAndRemovesItsOwnGroup) {
+    Fixture f;
+    writeFile(f.file, kBom + "\r\n[\xCE\xE1\xE5\xE4]\r\n1 = old\r\n\r\n[Other]\r\n1 = o\r\n");
+    f.list = LoadTemplates(f.file);
+    ASSERT_EQ(f.list.size(), 2u);
+    const QString name = f.list[0].name;
+    const auto r = SaveTemplate(f.file, f.list, name, QStringLiteral("new"), f.texts, &f.boxes);
+    EXPECT_TRUE(r.saved);
+    EXPECT_FALSE(r.added);
+    EXPECT_EQ(readFile(f.file),
+              kBom + "\r\n[\xCE\xE1\xE5\xE4]\r\n1 = new\r\n\r\n[Other]\r\n1 = o\r\n");
+    ASSERT_TRUE(RemoveTemplate(f.file, f.list, name, 0));
+    EXPECT_EQ(readFile(f.file), kBom + "\r\n[Other]\r\n1 = o\r\n");
+    EXPECT_EQ(LoadTemplates(f.file).size(), 1u);
+}
+
+TEST(Templates, oversizedNamesAndTooManyTemplatesAreNotListedAndLongTextsAreCut) {
+    Fixture f;
+    const std::string longName(kMaxTemplateNameChars + 1, 'N');
+    std::string longText(kMaxTemplateTextChars - 1, 'x');
+    longText += "|tail";  // the cut would fall between CR and LF
+    writeFile(f.file,
+              kBom + "\r\n[" + longName + "]\r\n1 = a\r\n\r\n[Long]\r\n1 = " + longText + "\r\n");
+    const TemplatesList list = LoadTemplates(f.file);
+    ASSERT_EQ(list.size(), 1u);
+    EXPECT_EQ(list[0].name, QStringLiteral("Long"));
+    EXPECT_EQ(list[0].text, QString(kMaxTemplateTextChars - 1, u'x'));
+
+    std::string many = kBom + "\r\n";
+    for (std::size_t i = 0; i <= kMaxTemplates; ++i) many += "[T" + std::to_string(i) + "]\r\n";
+    writeFile(f.file, many);
+    const TemplatesList first = LoadTemplates(f.file);
+    ASSERT_EQ(first.size(), kMaxTemplates);
+    EXPECT_EQ(first.back().name, QString::fromStdString("T" + std::to_string(kMaxTemplates - 1)));
+}
+
 TEST(Templates, namesTheFileCannotHoldAreRefused) {
     for (const char* name : {"", "a]b", ";comment", "two\r\nlines", "two\nlines"}) {
         Fixture f;

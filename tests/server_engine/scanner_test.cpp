@@ -46,6 +46,8 @@ FakeClient::Options network(int port, int serverPort, int hosts) {
 
 TEST_F(EngineTest, newClientsScan_writesTheAnswersAsANewDatabaseAndReloadsIt) {
     loadClients(kOffice);
+    const std::string handBuilt = readFile(dir / "clients.xml");
+    writeFile(dir / "clients.xml.bak", "a copy from an earlier scan");
     check(2);
     cfg.SaveFormatName = 1;   // NetBIOS name as caption
     cfg.SaveFormatValue = 0;  // IP address as address
@@ -76,6 +78,10 @@ TEST_F(EngineTest, newClientsScan_writesTheAnswersAsANewDatabaseAndReloadsIt) {
                             "        <key name=\"PC-4\">127.0.0.4</key>\n"})
         EXPECT_NE(file.find(key), std::string::npos) << file;
     EXPECT_EQ(file.find("STALE"), std::string::npos) << "an answer to another probe is dropped";
+    // The database the scan replaced is kept beside it, over the copy of the scan before.
+    EXPECT_EQ(readFile(dir / "clients.xml.bak"), handBuilt);
+    EXPECT_TRUE(statusSeen(
+        QStringLiteral("Clients scanner: the previous database is kept as clients.xml.bak")));
 
     ASSERT_EQ(ctx.tree.records().size(), 5u);
     EXPECT_EQ(record(1).name, QStringLiteral("Clients scanner"));
@@ -85,6 +91,23 @@ TEST_F(EngineTest, newClientsScan_writesTheAnswersAsANewDatabaseAndReloadsIt) {
     EXPECT_NE(
         debugLogText().find("SENDER: === #M_SYS_CLIENT_DISCOVER BROADCAST PROBE LAUNCHED ====\r\n"),
         std::string::npos);
+}
+
+TEST_F(EngineTest, newClientsScan_leavesTheDatabaseAloneWhenItCannotKeepACopy) {
+    loadClients(kOffice);
+    const std::string handBuilt = readFile(dir / "clients.xml");
+    std::filesystem::create_directory(dir / "clients.xml.bak");  // no copy can go there
+    FakeClient lan(network(cfg.PortSender, cfg.PortListen, 1));
+    ServerEngine::Timing timing;
+    timing.scannerSeconds = 1;
+    startEngine(timing);
+
+    engine->startNewClientsScan();
+    ASSERT_TRUE(waitUntil([&] { return !boxes.isEmpty(); }));
+    EXPECT_EQ(boxes.last(), QStringLiteral("Error: Can't keep a copy of the clients database as "
+                                           "clients.xml.bak; clients.xml was not replaced."));
+    EXPECT_EQ(readFile(dir / "clients.xml"), handBuilt);
+    EXPECT_EQ(reloads, 0);
 }
 
 TEST_F(EngineTest, closingTheWindowDuringAScanSavesWhatWasGatheredWithoutReloading) {

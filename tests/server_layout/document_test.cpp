@@ -85,6 +85,17 @@ INSTANTIATE_TEST_SUITE_P(
                    "window \"w\" is defined twice", 2}),
     [](const auto& p) { return std::string(p.param.what); });
 
+// A damaged document nested thousands deep is refused at the bound rather than built into a
+// tree that the layout engine would walk by recursion.
+TEST(UiDocument, nestingBeyondTheBoundIsRefusedWithItsLine) {
+    std::string xml = "<dialogs>\n<window id=\"#Window_Main\" name=\"w\">\n";
+    for (int i = 0; i < 100000; ++i) xml += "<vbox>\n";
+    const auto result = UiDocument::parse(QByteArrayView(xml.data(), qsizetype(xml.size())));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error.message.toStdString(), "<vbox> is nested deeper than 64 levels");
+    EXPECT_EQ(result.error.line, 66);  // the 64th box: with the window, 64 are open
+}
+
 TEST(UiDocument, debugLine_isTheStartUpMessage) {
     const auto result = UiDocument::parse(QByteArrayView("<dialogs>\n<window>\n</dialogs>"));
     ASSERT_FALSE(result.ok());

@@ -61,13 +61,15 @@ public:
     fs::path runtimeDir() const { return run_.path() / "rt"; }
     int port() const { return port_; }
 
-    // srv_config.ini in English with the private port; `extraCommon` goes into [Common].
+    // srv_config.ini in English with the private port; `extraCommon` goes into [Common],
+    // `extraGroups` at the end.
     void writeConfig(const std::string& extraCommon,
-                     const std::string& clientsPath = ".\\clients.xml") {
+                     const std::string& clientsPath = ".\\clients.xml",
+                     const std::string& extraGroups = "") {
         writeFile(work() / "srv_config.ini",
                   std::string(kBom) + "[Common]\r\nLanguage = EN\r\n" + extraCommon +
                       "\r\n[Network]\r\nProtoUseTCP = 1\r\nPortListen = " + std::to_string(port_) +
-                      "\r\n\r\n[Paths]\r\nClients = " + clientsPath + "\r\n");
+                      "\r\n\r\n[Paths]\r\nClients = " + clientsPath + "\r\n" + extraGroups);
     }
 
     Process::Options options(const fs::path& runtime = {}) const {
@@ -199,6 +201,124 @@ TEST(ServerProcess, TerminationSignalsSaveTheLiveGeometry) {
     EXPECT_EQ(iniValue(again, "SplitterHoriz"), "140");
     EXPECT_EQ(iniValue(again, "SplitterVertc"), "310");
     EXPECT_EQ(iniValue(again, "Language"), "EN");
+}
+
+// ---- Hostile and damaged files: the server starts, ends on SIGTERM with 0, and what it
+// leaves behind reads back. ---------------------------------------------------------------
+
+// Ends a running server the way the desktop does and expects the normal close.
+void terminate(Process& p) {
+    ASSERT_TRUE(p.running()) << p.err();
+    p.signal(SIGTERM);
+    const auto code = p.wait(std::chrono::seconds(60));
+    ASSERT_TRUE(code.has_value()) << "the server did not end on SIGTERM";
+    EXPECT_EQ(*code, 0) << p.err();
+}
+
+// The desktop size as the server writes it: a saved geometry applies only on that desktop.
+std::string desktopOf(const Server& s) {
+    auto p = s.start();
+    terminate(*p);
+    return iniValue(readFile(s.work() / "srv_config.ini"), "ScreenRes");
+}
+
+TEST(ServerProcess, NumbersOutsideTheirFieldsTakeTheDefaults) {
+    Server s;
+    writeFile(s.work() / "clients.xml", kSmallClients);
+    const std::string screen = desktopOf(s);
+    ASSERT_NE(screen.find('*'), std::string::npos);
+    const struct {
+        const char* common;
+        const char* messages;
+    } cases[] = {
+        {"WindowHeight = 2147483647\r\n", ""},
+        {"WindowWidth = 2147483647\r\n", ""},
+        {"WindowWidth = -2147483649\r\n",
+         "\r\n[Messages]\r\nTimer = 99999999999999999999\r\nMeasure = 300\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.common);
+        s.writeConfig("ScreenRes = " + screen + "\r\n" + c.common, ".\\clients.xml", c.messages);
+        auto p = s.start();
+        terminate(*p);
+        const std::string saved = readFile(s.work() / "srv_config.ini");
+        EXPECT_EQ(iniValue(saved, "WindowWidth"), "455") << saved;
+        EXPECT_LT(std::stol(iniValue(saved, "WindowHeight")), 1000) << saved;
+        EXPECT_EQ(iniValue(saved, "Timer"), "5") << saved;
+        EXPECT_EQ(iniValue(saved, "Measure"), "1") << saved;
+        EXPECT_EQ(iniValue(saved, "PortListen"), std::to_string(s.port())) << saved;
+    }
+}
+
+TEST(ServerProcess, DeeplyNestedDatabaseIsRefusedWithTheElementAndLine) {
+    Server s;
+    std::string xml = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n";
+    for (int i = 0; i < 100000; ++i) xml += "<group name=\"g\">\n";
+    for (int i = 0; i < 100000; ++i) xml += "</group>\n";
+    xml += "</root>\n";
+    writeFile(s.work() / "clients.xml", xml);
+    const std::string config = readFile(s.work() / "srv_config.ini");
+
+    const auto r =
+        tw::test::run(tw::test::binPath("tellwick_server"), s.options(), std::chrono::seconds(60));
+    EXPECT_EQ(r.code, 255) << r.err;
+    // The 65th group opens on line 67 (the declaration and <root> come first).
+    EXPECT_NE(r.err.find("Error: Error occured while parsing clients.xml:  <group> is nested "
+                         "deeper than 64 levels\nLine 67, position 0"),
+              std::string::npos)
+        << r.err.substr(0, 400);
+    EXPECT_EQ(readFile(s.work() / "clients.xml"), xml);
+    EXPECT_EQ(readFile(s.work() / "srv_config.ini"), config);
+}
+
+TEST(ServerProcess, OversizedTemplatesFileIsNeitherReadNorReplaced) {
+    Server s;
+    writeFile(s.work() / "clients.xml", kSmallClients);
+    const fs::path templates = s.work() / "templates.ini";
+    writeFile(templates, std::string(kBom) + "\r\n[Huge]\r\n1 = ");
+    constexpr std::uintmax_t kSize = 200u << 20;
+    fs::resize_file(templates, kSize);  // sparse: 200 MB of template text without the disk
+
+    const auto started = std::chrono::steady_clock::now();
+    auto p = s.start();
+    EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(20));
+    terminate(*p);
+    EXPECT_EQ(fs::file_size(templates), kSize);
+    EXPECT_EQ(iniValue(readFile(s.work() / "srv_config.ini"), "PortListen"),
+              std::to_string(s.port()));
+}
+
+TEST(ServerProcess, SettingsThatCannotBeWrittenAreReportedAndTheFileStays) {
+    Server s;
+    writeFile(s.work() / "clients.xml", kSmallClients);
+    auto p = s.start();
+    // Replaced by a folder of that name while the server runs.
+    fs::remove(s.work() / "srv_config.ini");
+    fs::create_directory(s.work() / "srv_config.ini");
+    writeFile(s.work() / "srv_config.ini" / "inside", "x");
+    terminate(*p);
+    EXPECT_NE(p->err().find("Error: Can't save the settings to srv_config.ini. The file was left "
+                            "as it was; the changes made in this session are lost.\n"),
+              std::string::npos)
+        << p->err();
+    EXPECT_EQ(readFile(s.work() / "srv_config.ini" / "inside"), "x");
+}
+
+TEST(ServerProcess, HeaderCutByATruncatedFileIsWrittenWholeAndKeepsItsKeys) {
+    Server s;
+    writeFile(s.work() / "clients.xml", kSmallClients);
+    writeFile(s.work() / "srv_config.ini",
+              std::string(kBom) + "[Common]\r\nLanguage = EN\r\n\r\n[Network\r\nPortListen = " +
+                  std::to_string(s.port()) + "\r\nProtoUseTCP = 1\r\n");
+    for (int run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run);
+        auto p = s.start();  // waits until the server listens on the configured port
+        terminate(*p);
+        const std::string saved = readFile(s.work() / "srv_config.ini");
+        EXPECT_NE(saved.find("\r\n[Network]\r\n"), std::string::npos) << saved;
+        EXPECT_EQ(saved.find("[Network\r\n"), std::string::npos) << saved;
+        EXPECT_EQ(iniValue(saved, "PortListen"), std::to_string(s.port())) << saved;
+    }
 }
 
 }  // namespace

@@ -73,6 +73,10 @@ bool holdsChildren(NodeKind kind) {
     }
 }
 
+// The embedded document nests about eight levels; this bound keeps a damaged one from
+// building a tree that the layout engine and the destructors would walk by deep recursion.
+constexpr std::size_t kMaxDepth = 64;
+
 bool parseInt(std::string_view s, bool allowNegative, int& out) {
     if (s.empty()) return false;
     const char* first = s.data();
@@ -142,6 +146,10 @@ private:
             if (e.tag == tag) info = &e;
         if (!info) return fail(QStringLiteral("unknown element <%1>").arg(q(tag)), line);
 
+        if (stack_.size() >= kMaxDepth)
+            return fail(
+                QStringLiteral("<%1> is nested deeper than %2 levels").arg(q(tag)).arg(kMaxDepth),
+                line);
         if (stack_.empty() && info->kind != NodeKind::Window)
             return fail(QStringLiteral("<dialogs> holds only <window> elements"), line);
         if (!stack_.empty()) {
