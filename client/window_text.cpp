@@ -52,18 +52,70 @@ QFont messageFont() {
     return font;
 }
 
-MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics) {
-    const QStringList lines = text.split(u'\n');
-    int width = 0;
-    for (const QString& line : lines) width = std::max(width, metrics.horizontalAdvance(line));
-    const int height = static_cast<int>(lines.size()) * metrics.height();
+namespace {
 
+// The longest start of `text` (at least one character, never half a surrogate pair) that is
+// at most `maxWidth` wide.
+qsizetype fittingPrefix(QStringView text, const QFontMetrics& metrics, int maxWidth) {
+    qsizetype n = 1;
+    if (text.size() > 1 && text[0].isHighSurrogate()) n = 2;
+    while (n < text.size()) {
+        qsizetype next = n + 1;
+        if (next < text.size() && text[n].isHighSurrogate()) ++next;
+        if (metrics.horizontalAdvance(text.left(next).toString()) > maxWidth) break;
+        n = next;
+    }
+    return n;
+}
+
+// Greedy wrap of one line at spaces; the spaces at a break go. A word that does not fit a
+// line on its own is cut between characters.
+void wrapLine(const QString& line, const QFontMetrics& metrics, int maxWidth, QStringList& out) {
+    if (maxWidth <= 0 || metrics.horizontalAdvance(line) <= maxWidth) {
+        out.append(line);
+        return;
+    }
+    QString current;
+    bool started = false;
+    for (const QString& word : line.split(u' ')) {
+        const QString candidate = started ? current + u' ' + word : word;
+        if (metrics.horizontalAdvance(candidate) <= maxWidth) {
+            current = candidate;
+            started = true;
+            continue;
+        }
+        if (started) out.append(current);
+        current = word;
+        while (metrics.horizontalAdvance(current) > maxWidth) {
+            const qsizetype n = fittingPrefix(current, metrics, maxWidth);
+            out.append(current.left(n));
+            current = current.mid(n);
+        }
+        started = true;
+    }
+    if (started) out.append(current);
+}
+
+}  // namespace
+
+MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics, int maxTextWidth) {
     MessageLayout l;
-    l.textSize = QSize(width, height);
-    l.innerSize =
-        QSize(kMargin + width + kMargin, kMargin + height + kMargin + kButtonHeight + kMargin);
+    for (const QString& line : text.split(u'\n')) wrapLine(line, metrics, maxTextWidth, l.lines);
+    int width = 0;
+    for (const QString& line : l.lines) width = std::max(width, metrics.horizontalAdvance(line));
+    const int height = static_cast<int>(l.lines.size()) * metrics.height();
+
+    const int innerWidth = std::max(kMargin + width + kMargin, kMinInnerWidth);
+    l.textSize = QSize(innerWidth - 2 * kMargin, height);
+    l.innerSize = QSize(innerWidth, kMargin + height + kMargin + kButtonHeight + kMargin);
     l.buttonPos = QPoint(l.innerSize.width() / 2 - kButtonWidth / 2, kMargin + height + kMargin);
     return l;
+}
+
+int maxTextWidthFor(QSize available) {
+    // Window managers' side borders are a few pixels; this leaves room for wide ones too.
+    constexpr int kFrameAllowance = 2 * 8;
+    return std::max(1, available.width() - kFrameAllowance - 2 * kMargin);
 }
 
 QPoint centredFramePosition(QSize screen, QSize outer) {

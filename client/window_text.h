@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace tw::client {
@@ -36,14 +37,25 @@ QString minuteTitle(WindowWords& words, int minutes);
 QFont messageFont();
 
 struct MessageLayout {
-    QSize textSize;    // W x H
-    QSize innerSize;   // the window's client area
-    QPoint buttonPos;  // the OK button (90 x 25)
+    QStringList lines;  // as shown: the text's own lines, too wide ones wrapped
+    QSize textSize;     // the text area: W x H, or wider when the window had to be widened
+    QSize innerSize;    // the window's client area
+    QPoint buttonPos;   // the OK button (90 x 25)
 };
 
+// Narrowest client area that holds OK with its margins.
+inline constexpr int kMinInnerWidth = kMargin + kButtonWidth + kMargin;
+
 // Sizes from the font's own metrics: W is the widest line, H is one line height per line
-// (empty lines count); the text sits at (10, 10) and the button under it, centred.
-MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics);
+// (empty lines count); the text sits at (10, 10) and the button under it, centred. A line
+// wider than `maxTextWidth` (when above 0) is wrapped at spaces, a word wider than that
+// between characters, so that OK stays on the screen; a window too narrow for OK is widened
+// to hold it, with the lines centred in the wider text area.
+MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics, int maxTextWidth = 0);
+
+// The widest text line that keeps a message window inside `available` (the screen's area
+// for windows), leaving room for the margins and a window manager's frame.
+int maxTextWidthFor(QSize available);
 
 // Top-left corner that centres a frame of `outer` on a screen of `screen`; a frame larger
 // than the screen counts as the screen's size, so it starts at the screen's edge.
