@@ -1,5 +1,6 @@
 #include "tests/client/client_harness.h"
 
+#include <regex>
 #include <sstream>
 
 #include "common/net.h"
@@ -108,6 +109,115 @@ std::vector<std::string> ClientHarness::debugLines() const {
         start = end + 2;
     }
     return lines;
+}
+
+namespace {
+
+bool installed(const std::string& program) {
+    for (const char* dir : {"/usr/bin/", "/bin/", "/usr/local/bin/"})
+        if (std::filesystem::exists(std::string(dir) + program)) return true;
+    return false;
+}
+
+}  // namespace
+
+std::string PrivateDisplay::missingTools(bool withWindowManager) {
+    std::string missing;
+    std::vector<std::string> tools = {"Xvfb", "xdotool", "xprop", "xwininfo", "convert"};
+    if (withWindowManager) {
+        tools.push_back("openbox");
+        tools.push_back("wmctrl");
+    }
+    for (const auto& t : tools)
+        if (!installed(t)) missing += (missing.empty() ? "" : ", ") + t;
+    return missing;
+}
+
+PrivateDisplay::PrivateDisplay(bool withWindowManager)
+    : server_("/usr/bin/Xvfb",
+              withArgs({"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"})) {
+    waitFor([&] { return server_.out().find('\n') != std::string::npos || !server_.running(); });
+    const std::string out = server_.out();
+    const auto nl = out.find('\n');
+    if (nl == std::string::npos) return;
+    name_ = ":" + out.substr(0, nl);
+    if (!withWindowManager) return;
+    windowManager_ = std::make_unique<Process>("/usr/bin/openbox",
+                                               withArgs({"--sm-disable"}, {{"DISPLAY", name_}}));
+    // The window manager is up once it has announced itself on the root window.
+    if (!waitFor([&] {
+            return property("-root", "_NET_SUPPORTING_WM_CHECK").find("window id") !=
+                   std::string::npos;
+        }))
+        name_.clear();
+}
+
+RunResult PrivateDisplay::tool(const std::string& program, std::vector<std::string> args) const {
+    return run("/usr/bin/" + program, withArgs(std::move(args), {{"DISPLAY", name_}}));
+}
+
+std::string PrivateDisplay::findWindow(const std::string& title) const {
+    const RunResult r = xdotool({"search", "--onlyvisible", "--name", "^" + title + "$"});
+    return r.out.substr(0, r.out.find('\n'));
+}
+
+std::string PrivateDisplay::property(const std::string& window, const std::string& name) const {
+    const RunResult r =
+        window == "-root" ? tool("xprop", {"-root", name}) : tool("xprop", {"-id", window, name});
+    return r.out;
+}
+
+unsigned long windowNumber(const std::string& id) { return std::stoul(id, nullptr, 0); }
+
+std::vector<unsigned long> PrivateDisplay::stacking() const {
+    std::vector<unsigned long> ids;
+    const std::string line = property("-root", "_NET_CLIENT_LIST_STACKING");
+    static const std::regex hex("0x[0-9a-fA-F]+");
+    for (auto it = std::sregex_iterator(line.begin(), line.end(), hex);
+         it != std::sregex_iterator(); ++it)
+        ids.push_back(windowNumber(it->str()));
+    return ids;
+}
+
+unsigned long PrivateDisplay::activeWindow() const {
+    const std::string line = property("-root", "_NET_ACTIVE_WINDOW");
+    const auto at = line.find("0x");
+    return at == std::string::npos ? 0 : windowNumber(line.substr(at));
+}
+
+std::optional<PrivateDisplay::Geometry> PrivateDisplay::geometry(const std::string& window) const {
+    const RunResult info = tool("xwininfo", {"-id", window});
+    std::smatch m;
+    Geometry g;
+    const auto number = [&](const char* label, int& out) {
+        const std::regex re(std::string(label) + R"(:\s+(-?\d+))");
+        if (!std::regex_search(info.out, m, re)) return false;
+        out = std::stoi(m[1]);
+        return true;
+    };
+    if (!number("Absolute upper-left X", g.x) || !number("Absolute upper-left Y", g.y) ||
+        !number("Width", g.width) || !number("Height", g.height))
+        return std::nullopt;
+    const std::string extents = property(window, "_NET_FRAME_EXTENTS");
+    static const std::regex four(R"((\d+), (\d+), (\d+), (\d+))");
+    if (std::regex_search(extents, m, four)) {
+        g.left = std::stoi(m[1]);
+        g.right = std::stoi(m[2]);
+        g.top = std::stoi(m[3]);
+        g.bottom = std::stoi(m[4]);
+    }
+    return g;
+}
+
+std::string PrivateDisplay::pixel(int x, int y) const {
+    const RunResult r =
+        run("/usr/bin/import",
+            withArgs({"-window", "root", "-crop",
+                      "1x1+" + std::to_string(x) + "+" + std::to_string(y), "-depth", "8", "txt:-"},
+                     {{"DISPLAY", name_}}));
+    static const std::regex colour("#[0-9A-Fa-f]{6}");
+    std::smatch m;
+    return std::regex_search(r.out, m, colour) ? m.str() : std::string();
 }
 
 }  // namespace tw::test
