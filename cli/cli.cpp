@@ -226,6 +226,19 @@ MessagePacket buildPacket(const Options& options, std::string_view sender,
 
 int run(const std::vector<std::string>& args, std::ostream& out, const SendFunction& send,
         std::string_view sender) {
+    const SendAllFunction oneByOne = [&send](const std::vector<std::string>& hosts, int port,
+                                             Transport mode, std::span<const std::uint8_t> bytes,
+                                             const std::function<void(std::size_t)>& started) {
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            started(i);
+            send(hosts[i], port, mode, bytes);
+        }
+    };
+    return run(args, out, oneByOne, sender);
+}
+
+int run(const std::vector<std::string>& args, std::ostream& out, const SendAllFunction& sendAll,
+        std::string_view sender) {
     const ParseOutcome parsed = parseArguments(args, out);
     if (!parsed.send) return parsed.exitCode;
     const Options& o = parsed.options;
@@ -253,11 +266,10 @@ int run(const std::vector<std::string>& args, std::ostream& out, const SendFunct
 
     const auto bytes = buildPacket(o, sender, makeMsgRootId()).serialize();
     out << "Sending... 0%" << std::endl;
-    for (std::size_t i = 1; i <= addresses.size(); ++i) {
-        if (const auto percent = progressPercent(i, addresses.size()))
+    sendAll(addresses, port, mode, bytes, [&](std::size_t i) {
+        if (const auto percent = progressPercent(i + 1, addresses.size()))
             out << "Sending... " << *percent << '%' << std::endl;
-        send(addresses[i - 1], port, mode, bytes);
-    }
+    });
     out << "Sending finished." << std::endl;
     return 0;
 }

@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "common/net.h"
+#include "common/net_async.h"
 #include "common/platform/host_names.h"
 
 int main(int argc, char** argv) {
@@ -14,14 +15,20 @@ int main(int argc, char** argv) {
     // would just collect it.
     if (isatty(STDOUT_FILENO)) std::cout << "\033]0;Tellwick\007" << std::flush;
     // Over UDP one socket serves the whole list; over TCP every address gets its own
-    // connection with the connect time-out.
+    // connection with the connect time-out, many of them under way at once, so switched-off
+    // workstations cost one time-out together instead of one each.
     tw::net::UdpSender udp;
-    const auto send = [&udp](const std::string& host, int port, tw::Transport mode,
-                             std::span<const std::uint8_t> bytes) {
-        if (mode == tw::Transport::Udp)
-            udp.sendTo(host, port, bytes);
-        else
-            tw::net::sendBlock(host, port, mode, bytes);
+    const auto sendAll = [&udp](const std::vector<std::string>& hosts, int port,
+                                tw::Transport mode, std::span<const std::uint8_t> bytes,
+                                const std::function<void(std::size_t)>& started) {
+        if (mode == tw::Transport::Tcp) {
+            tw::net::sendToAllTcp(hosts, port, bytes, started);
+            return;
+        }
+        for (std::size_t i = 0; i < hosts.size(); ++i) {
+            started(i);
+            udp.sendTo(hosts[i], port, bytes);
+        }
     };
-    return tw::cli::run(args, std::cout, send, sender);
+    return tw::cli::run(args, std::cout, tw::cli::SendAllFunction(sendAll), sender);
 }

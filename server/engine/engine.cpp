@@ -103,6 +103,7 @@ struct ServerEngine::Impl {
         job.tcp = cfg.ProtoUseTCP == 1;
         job.port = cfg.PortSender;
         job.connectTimeout = timing.connectTimeout;
+        job.tcpInFlight = timing.tcpInFlight;
         auto token = std::make_shared<PassToken>();
         passes.push_back(Pass{token, std::thread(runPass, std::ref(core), std::move(job), token)});
         return token;
@@ -206,8 +207,8 @@ void ServerEngine::sendRequest(const QString& editorText) {
     auto& d = *d_;
     if (d.shutDown) return;
     if (d.mailingRuns()) {
-        // The pass sees the flag before its next client; an attempt under way runs out.
-        d.mailing->stopped = true;
+        // The pass starts no further attempt and abandons those under way.
+        d.mailing->stop();
         d.sendTimer.stop();
         emit sendButtonCaption(d.texts()[Text::SendMessage]);
         emit statusText(d.texts()[Text::SendingInterrupted]);
@@ -318,7 +319,7 @@ void ServerEngine::shutdown() {
     auto& d = *d_;
     if (d.shutDown) return;
     d.shutDown = true;
-    for (auto& p : d.passes) p.token->stopped = true;
+    for (auto& p : d.passes) p.token->stop();
     d.listener.stop();
     d.reap(true);
     d.checkTimer.stop();

@@ -62,6 +62,7 @@ public:
     struct Timing {
         std::chrono::milliseconds connectTimeout{5000};  // per client, TCP
         int scannerSeconds = 10;                         // countdown of a scan or a check
+        std::size_t tcpInFlight = 256;                   // TCP attempts of a pass at once
     };
     void setTiming(const Timing& timing);
 

@@ -10,7 +10,6 @@ namespace tw::server::engine {
 
 namespace {
 
-constexpr auto kPollPause = std::chrono::milliseconds(50);
 // Reports taken in one go before they are handled; the rest wait for the next round, which
 // follows at once.
 constexpr std::size_t kBatchLimit = 1024;
@@ -23,120 +22,110 @@ QString kindText(std::uint8_t mask) {
 
 }  // namespace
 
-ReportListener::ReportListener(Core& core) : core_(core) {}
+ReportListener::ReportListener(Core& core) : core_(core), receiver_(kReportPacketSize) {}
 
 ReportListener::~ReportListener() { stop(); }
 
-bool ReportListener::open(int port) {
-    if (!udp_.open(port)) return false;
-    if (!tcp_.open(port)) {
-        udp_.close();
-        return false;
-    }
-    return true;
-}
+bool ReportListener::open(int port) { return receiver_.open(port); }
 
 void ReportListener::start() {
-    if (thread_.joinable()) return;
-    {
-        std::lock_guard lock(waitMutex_);
-        stop_ = false;
-    }
+    if (thread_.joinable() || receiver_.stopped()) return;
     thread_ = std::thread([this] { run(); });
 }
 
 void ReportListener::stop() {
-    {
-        std::lock_guard lock(waitMutex_);
-        stop_ = true;
-    }
-    wake_.notify_all();
+    receiver_.stop();
     if (thread_.joinable()) thread_.join();
 }
 
 void ReportListener::run() {
     tw::platform::prepareFaultStackForThread();
-    std::vector<net::Received> batch;
+    // Sleeps until a report arrives; every report waiting then is handled in one round.
     for (;;) {
-        {
-            std::lock_guard lock(waitMutex_);
-            if (stop_) return;
-        }
-        // Take every report that is waiting: one per round would let a burst of answers
-        // overflow the socket buffer.
-        batch.clear();
-        bool more = true;
-        while (more && batch.size() < kBatchLimit) {
-            more = false;
-            if (auto r = udp_.poll(kReportPacketSize)) {
-                batch.push_back(std::move(*r));
-                more = true;
-            }
-            if (auto r = tcp_.poll(kReportPacketSize)) {
-                batch.push_back(std::move(*r));
-                more = true;
-            }
-        }
-        if (!batch.empty()) {
-            handle(batch);
-            continue;
-        }
-        std::unique_lock lock(waitMutex_);
-        wake_.wait_for(lock, kPollPause, [&] { return stop_; });
+        std::vector<net::Received> batch = receiver_.wait(kBatchLimit);
+        if (batch.empty()) return;  // stopped
+        handle(batch);
     }
 }
 
 void ReportListener::handle(std::vector<net::Received>& batch) {
     auto& ctx = core_.ctx;
     const bool broadcast = core_.broadcast.load() == 1;
-    std::vector<int> changed;
+    const bool debug = tw::diag::debugEnabled();
     // The reports of one round arrived together; reading the clock and the time zone once per
     // round keeps a burst from paying for it per report.
     const QString now = timeOfDay();
+
+    struct Incoming {
+        ReportPacket report;
+        ReportKey key;
+        std::size_t firstMatchLine = 0;  // into matchLines, its lines follow its header
+    };
+    std::vector<Incoming> incoming;
+    incoming.reserve(batch.size());
+    for (auto& received : batch) {
+        Incoming in;
+        in.report = ReportPacket::parse(received.data);
+        const QString peer = QString::fromStdString(received.peerAddress);
+        in.report.clientAddr = toU16(peer);
+        in.key = ReportKey{toQString(in.report.msgRootId), toQString(in.report.msgGuid), peer,
+                           toQString(in.report.clientName), toQString(in.report.clientFqdn)};
+        incoming.push_back(std::move(in));
+    }
+
+    // Debug lines are written outside the clients lock: a slow disk must not hold up the
+    // sender or the window. Each report's header comes first, then its match lines.
+    std::vector<QString> matchLines;
+    std::vector<int> changed;
     {
         std::lock_guard lock(ctx.clientsLock);
         core_.ensureIndex();
         auto& list = ctx.tree.records();
-        for (auto& received : batch) {
-            ReportPacket report = ReportPacket::parse(received.data);
-            report.clientAddr = toU16(QString::fromStdString(received.peerAddress));
-            const ReportKey key{toQString(report.msgRootId), toQString(report.msgGuid),
-                                QString::fromStdString(received.peerAddress),
-                                toQString(report.clientName), toQString(report.clientFqdn)};
-            if (tw::diag::debugEnabled()) {
-                debugLine(QString());
-                debugLine(QStringLiteral("######################"));
-                debugLine(QStringLiteral("LISTEN: INCOMING PACKET FROM CLIENT: ") +
-                          kindText(report.reportMask));
-                debugLine(QStringLiteral("LISTEN: ClientAddr: ") + toQString(report.clientAddr));
-                debugLine(QStringLiteral("LISTEN: RecvClientName: ") + key.clientName);
-                debugLine(QStringLiteral("LISTEN: RecvClientFQDNName: ") + key.clientFqdn);
-                debugLine(QStringLiteral("LISTEN: SentMsgRootId: ") + key.rootId);
-                debugLine(QStringLiteral("LISTEN: SentMsgGUID: ") + key.guid);
-                debugLine(QStringLiteral("LISTEN: ReportMask: ") +
-                          QString::number(report.reportMask));
-            }
-            if (report.reportMask == M_REP_IAMHERE) {
-                core_.presence.offer(report);
+        for (auto& in : incoming) {
+            in.firstMatchLine = matchLines.size();
+            if (in.report.reportMask == M_REP_IAMHERE) {
+                core_.presence.offer(in.report);
                 continue;
             }
-            debugLine(QStringLiteral("LISTEN: Look down for success match! ---vvv"));
-            for (const Match& m : core_.matcher.match(list, key, broadcast)) {
-                if (m.run == 1) {
-                    debugLine(QStringLiteral("LISTEN: CLIENT matching by ") +
-                              QString::fromLatin1(m.rule) + QStringLiteral(" [SUCCESS]"));
-                } else {
-                    debugLine(QStringLiteral("LISTEN: ==[DUPLICATED]== CLIENT matching by ") +
-                              QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
+            for (const Match& m : core_.matcher.match(list, in.key, broadcast)) {
+                if (debug) {
+                    matchLines.push_back(
+                        m.run == 1 ? QStringLiteral("LISTEN: CLIENT matching by ") +
+                                         QString::fromLatin1(m.rule) + QStringLiteral(" [SUCCESS]")
+                                   : QStringLiteral("LISTEN: ==[DUPLICATED]== CLIENT matching by ") +
+                                         QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
                 }
                 ClientRecord& r = list[static_cast<std::size_t>(m.index)];
-                r.deliveryState = report.reportMask;
+                r.deliveryState = in.report.reportMask;
                 r.reportTime = now;
                 const auto up = ctx.tree.updateUpwards(m.index, r.deliveryState, TreeMode::Icons);
                 changed.insert(changed.end(), up.begin(), up.end());
             }
         }
     }
+
+    if (debug) {
+        for (std::size_t n = 0; n < incoming.size(); ++n) {
+            const auto& in = incoming[n];
+            debugLine(QString());
+            debugLine(QStringLiteral("######################"));
+            debugLine(QStringLiteral("LISTEN: INCOMING PACKET FROM CLIENT: ") +
+                      kindText(in.report.reportMask));
+            debugLine(QStringLiteral("LISTEN: ClientAddr: ") + toQString(in.report.clientAddr));
+            debugLine(QStringLiteral("LISTEN: RecvClientName: ") + in.key.clientName);
+            debugLine(QStringLiteral("LISTEN: RecvClientFQDNName: ") + in.key.clientFqdn);
+            debugLine(QStringLiteral("LISTEN: SentMsgRootId: ") + in.key.rootId);
+            debugLine(QStringLiteral("LISTEN: SentMsgGUID: ") + in.key.guid);
+            debugLine(QStringLiteral("LISTEN: ReportMask: ") +
+                      QString::number(in.report.reportMask));
+            if (in.report.reportMask == M_REP_IAMHERE) continue;
+            debugLine(QStringLiteral("LISTEN: Look down for success match! ---vvv"));
+            const std::size_t end =
+                n + 1 < incoming.size() ? incoming[n + 1].firstMatchLine : matchLines.size();
+            for (std::size_t k = in.firstMatchLine; k < end; ++k) debugLine(matchLines[k]);
+        }
+    }
+
     if (changed.empty()) return;
     std::sort(changed.begin(), changed.end());
     changed.erase(std::unique(changed.begin(), changed.end()), changed.end());

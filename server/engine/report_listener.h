@@ -2,13 +2,10 @@
 // The report listener: one thread that watches PortListen over UDP and TCP, matches delivery,
 // confirmation and check reports to client records, and hands presence answers to the
 // scanner.
-#include <atomic>
-#include <condition_variable>
-#include <mutex>
 #include <thread>
 #include <vector>
 
-#include "common/net.h"
+#include "common/net_async.h"
 
 namespace tw::server::engine {
 
@@ -33,12 +30,8 @@ private:
     void run();
 
     Core& core_;
-    net::UdpListener udp_;
-    net::TcpListener tcp_;
+    net::PacketReceiver receiver_;
     std::thread thread_;
-    std::mutex waitMutex_;
-    std::condition_variable wake_;
-    bool stop_ = false;
 };
 
 }  // namespace tw::server::engine

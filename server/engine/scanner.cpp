@@ -93,14 +93,18 @@ void runCollector(Core& core, CollectorJob job) {
         return;
     }
 
-    LoadResult result;
+    // The file is read without the clients lock, and the new list swapped in under it: the
+    // listener and the window never wait for a disk.
+    ClientsList fresh;
+    const LoadResult result = LoadClientsDatabase(path, fresh, nullptr, core.texts);
     {
         std::lock_guard lock(core.ctx.clientsLock);
-        result = LoadClientsDatabase(path, core.ctx.tree.records(), nullptr, core.texts);
+        core.ctx.tree.records().swap(fresh);
         core.ctx.tree.rebuildIndex();
         core.matcher.invalidate();
         ++core.listGeneration;
     }
+    fresh.clear();  // the old records, freed outside the lock as well
     if (result.failed()) {
         emit core.q->fatalError(result.message, -1);
         return;

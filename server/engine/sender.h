@@ -5,7 +5,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <mutex>
 
 #include "common/packets.h"
 
@@ -19,6 +21,22 @@ struct Core;
 struct PassToken {
     std::atomic<bool> stopped{false};
     std::atomic<bool> finished{false};
+
+    // Any thread: the pass starts no further attempt and abandons those in flight.
+    void stop() {
+        stopped = true;
+        std::lock_guard lock(wakeMutex);
+        if (wake) wake();
+    }
+    // The pass names what wakes it from a network wait (empty to forget it).
+    void setWake(std::function<void()> f) {
+        std::lock_guard lock(wakeMutex);
+        wake = std::move(f);
+    }
+
+private:
+    std::mutex wakeMutex;  // held only to call or change `wake`, which never blocks
+    std::function<void()> wake;
 };
 
 struct PassJob {
@@ -28,6 +46,7 @@ struct PassJob {
     bool tcp = false;
     int port = 0;
     std::chrono::milliseconds connectTimeout{5000};
+    std::size_t tcpInFlight = 256;  // connection attempts under way at once
     std::uint64_t listGeneration = 0;  // the list the pass was started on
 };
 

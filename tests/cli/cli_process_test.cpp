@@ -111,3 +111,21 @@ TEST(CliProcess, unreachableTcpClientIsSkippedSilently) {
     EXPECT_EQ(r.out, "Sending... 0%\nSending... 33%\nSending... 67%\nSending finished.\n");
     EXPECT_TRUE(r.err.empty());
 }
+
+// Switched-off workstations before and after a running one: the attempts run side by side,
+// so the running one gets its message while the others still wait for their time-outs.
+TEST(CliProcess, tcpReachesTheRunningWorkstationWhileTheSilentOnesStillWait) {
+    const int port = test::freePort();
+    test::DeafTcpPort s2("127.0.0.2", port), s3("127.0.0.3", port), s5("127.0.0.5", port);
+    test::TcpSink running("127.0.0.4", port);
+    test::Process cli(test::binPath("tellwick_cli"),
+                      test::withArgs({"-a", "127.0.0.2,127.0.0.3,127.0.0.4,127.0.0.5,127.0.0.6",
+                                      "-t", "x", "-m", "tcp", "-p", std::to_string(port)}));
+    ASSERT_TRUE(running.waitForCount(1));
+    EXPECT_TRUE(cli.running()) << "the silent workstations are still being waited for";
+    EXPECT_EQ(MessagePacket::parse(running.received()[0]).msgText, u"x");
+    EXPECT_EQ(cli.wait(), 0);
+    EXPECT_EQ(cli.out(),
+              "Sending... 0%\nSending... 17%\nSending... 33%\nSending... 50%\nSending... 67%\n"
+              "Sending... 83%\nSending finished.\n");
+}

@@ -174,23 +174,6 @@ void FakeClient::answer(const MessagePacket& answered, std::uint8_t mask, Transp
 
 // ---------------------------------------------------------------------------------------------
 
-struct DeafTcpPort::Impl {
-    asio::io_context ctx;
-    asio::ip::tcp::acceptor acceptor{ctx};
-    std::vector<std::unique_ptr<asio::ip::tcp::socket>> fillers;
-};
-
-DeafTcpPort::DeafTcpPort(const std::string& address, int port) : d_(std::make_unique<Impl>()) {
-    const asio::ip::tcp::endpoint ep(v4(address), static_cast<unsigned short>(port));
-    d_->acceptor.open(asio::ip::tcp::v4());
-    d_->acceptor.bind(ep);
-    d_->acceptor.listen(0);  // room for one connection, which the filler below takes
-    auto filler = std::make_unique<asio::ip::tcp::socket>(d_->ctx);
-    filler->connect(ep);
-    d_->fillers.push_back(std::move(filler));
-}
-
-DeafTcpPort::~DeafTcpPort() = default;
 
 // ---------------------------------------------------------------------------------------------
 

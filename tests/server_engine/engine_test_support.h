@@ -78,18 +78,6 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
-// A TCP port on `address` that takes no connection: its backlog is full, so a connect waits
-// until its time-out.
-class DeafTcpPort {
-public:
-    DeafTcpPort(const std::string& address, int port);
-    ~DeafTcpPort();
-
-private:
-    struct Impl;
-    std::unique_ptr<Impl> d_;
-};
-
 std::string debugLogText();  // the server's debug log of this test process
 std::string eventLogText();  // the event log file of this test process
 void clearLogs();

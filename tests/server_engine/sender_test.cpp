@@ -112,6 +112,61 @@ TEST_F(EngineTest, tcpMailing_unreachableClientIsNotDeliveredAtOnceAndThePassGoe
     EXPECT_NE(log.find("SENDER: CANNOT Open connection to 127.0.0.3\r\n"), std::string::npos);
 }
 
+// Refused and silent clients between answering ones: the attempts run side by side, so the
+// clients after the silent ones are reached, and report, while the silent ones still wait.
+TEST_F(EngineTest, tcpMailing_attemptsRunSideBySideAndEachClientGetsOne) {
+    loadClients(
+        "<group name=\"Office\">\n"
+        "<key name=\"A\">127.0.0.2</key><key name=\"R1\">127.0.0.3</key>"
+        "<key name=\"S1\">127.0.0.4</key><key name=\"S2\">127.0.0.5</key>"
+        "<key name=\"R2\">127.0.0.6</key><key name=\"S3\">127.0.0.7</key>"
+        "<key name=\"B\">127.0.0.8</key>\n</group>");
+    for (int i = 2; i <= 8; ++i) check(i);
+    cfg.ProtoUseTCP = 1;
+    FakeClient a(clientAt("127.0.0.2", cfg.PortSender, cfg.PortListen));
+    DeafTcpPort s1("127.0.0.4", cfg.PortSender), s2("127.0.0.5", cfg.PortSender),
+        s3("127.0.0.7", cfg.PortSender);
+    FakeClient b(clientAt("127.0.0.8", cfg.PortSender, cfg.PortListen));
+    ServerEngine::Timing timing;
+    timing.connectTimeout = std::chrono::seconds(8);
+    startEngine(timing);
+
+    engine->sendRequest(QStringLiteral("x"));
+    // B comes after three silent clients in the list; one at a time it would wait for all of
+    // their time-outs first.
+    ASSERT_TRUE(waitUntil([&] { return state(8) == 1; }));
+    EXPECT_EQ(state(2), 1);
+    EXPECT_EQ(state(3), 4) << "a refused client is not delivered as soon as it fails";
+    EXPECT_EQ(state(6), 4);
+    for (int silent : {4, 5, 7}) EXPECT_EQ(state(silent), 0) << silent << " still connecting";
+    EXPECT_FALSE(statusSeen(QStringLiteral("Sending finished")));
+
+    ASSERT_TRUE(waitUntil([&] { return statusSeen(QStringLiteral("Sending finished")); },
+                          std::chrono::seconds(60)));
+    for (int silent : {4, 5, 7}) EXPECT_EQ(state(silent), 4) << silent;
+    EXPECT_EQ(a.count(), 1u);
+    EXPECT_EQ(b.count(), 1u);
+    QStringList progress;
+    for (int i = 1; i <= 7; ++i) progress << QStringLiteral("Sending... %1/7").arg(i);
+    progress << QStringLiteral("Sending finished");
+    EXPECT_EQ(statuses, progress);
+
+    // Every client has its own two lines, written together, and exactly one attempt.
+    const std::string log = debugLogText();
+    for (int host = 2; host <= 8; ++host) {
+        const std::string address = "127.0.0." + std::to_string(host);
+        const std::string line = "SENDER: Current client address: " + address + "\r\n";
+        const auto at = log.find(line);
+        ASSERT_NE(at, std::string::npos) << address;
+        EXPECT_EQ(log.find(line, at + 1), std::string::npos) << address << " twice";
+        const bool failed = host != 2 && host != 8;
+        const std::string cannot = "SENDER: CANNOT Open connection to " + address + "\r\n";
+        EXPECT_EQ(log.compare(at + line.size(), cannot.size(), cannot) == 0, failed) << log;
+    }
+    EXPECT_TRUE(waitUntil([&] { return eventCount(eventLogText()) == 1; }))
+        << "event 101 once the last attempt has ended";
+}
+
 TEST_F(EngineTest, stopInTheMiddleOfAPass_contactsNoFurtherClientAndKeepsTheSummaryForClose) {
     loadClients(kOffice);
     check(2);
@@ -123,6 +178,7 @@ TEST_F(EngineTest, stopInTheMiddleOfAPass_contactsNoFurtherClientAndKeepsTheSumm
     FakeClient c(clientAt("127.0.0.4", cfg.PortSender, cfg.PortListen));
     ServerEngine::Timing timing;
     timing.connectTimeout = std::chrono::milliseconds(1500);
+    timing.tcpInFlight = 1;  // so that the deaf client holds back the third attempt
     startEngine(timing);
 
     engine->sendRequest(QStringLiteral("x"));
@@ -143,7 +199,7 @@ TEST_F(EngineTest, stopInTheMiddleOfAPass_contactsNoFurtherClientAndKeepsTheSumm
     EXPECT_EQ(statuses.last(), QStringLiteral("Sending interrupted"));
     EXPECT_TRUE(engine->mailingWaiting());
 
-    engine->shutdown();  // the window closes: waits for the attempt under way
+    engine->shutdown();  // the window closes: the attempt under way is abandoned
     EXPECT_EQ(c.count(), 0u) << "no client is contacted after Stop";
     EXPECT_FALSE(statusSeen(QStringLiteral("Sending finished")));
     const std::string events = eventLogText();

@@ -11,6 +11,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
+#include <asio.hpp>
 #include <cstdlib>
 #include <fstream>
 #include <random>
@@ -213,6 +215,80 @@ bool TestPeer::waitForCount(std::size_t n, std::chrono::milliseconds timeout) {
 void TestPeer::clear() {
     std::lock_guard lock(mutex_);
     got_.clear();
+}
+
+struct DeafTcpPort::Impl {
+    asio::io_context ctx;
+    asio::ip::tcp::acceptor acceptor{ctx};
+    std::unique_ptr<asio::ip::tcp::socket> filler;
+};
+
+DeafTcpPort::DeafTcpPort(const std::string& address, int port) : d_(std::make_unique<Impl>()) {
+    const asio::ip::tcp::endpoint ep(asio::ip::make_address_v4(address),
+                                     static_cast<unsigned short>(port));
+    d_->acceptor.open(asio::ip::tcp::v4());
+    d_->acceptor.bind(ep);
+    d_->acceptor.listen(0);  // room for one connection, which the filler below takes
+    d_->filler = std::make_unique<asio::ip::tcp::socket>(d_->ctx);
+    d_->filler->connect(ep);
+}
+
+DeafTcpPort::~DeafTcpPort() = default;
+
+struct TcpSink::Impl {
+    asio::io_context ctx;
+    asio::ip::tcp::acceptor acceptor{ctx};
+    mutable std::mutex mutex;
+    std::vector<std::vector<std::uint8_t>> got;
+    std::thread thread;
+
+    void acceptNext() {
+        auto sock = std::make_shared<asio::ip::tcp::socket>(ctx);
+        acceptor.async_accept(*sock, [this, sock](const std::error_code& ec) {
+            if (ec) return;
+            readAll(sock, std::make_shared<std::vector<std::uint8_t>>());
+            acceptNext();
+        });
+    }
+    void readAll(const std::shared_ptr<asio::ip::tcp::socket>& sock,
+                 const std::shared_ptr<std::vector<std::uint8_t>>& data) {
+        auto buf = std::make_shared<std::array<std::uint8_t, 4096>>();
+        sock->async_read_some(asio::buffer(*buf), [this, sock, data, buf](
+                                                      const std::error_code& ec, std::size_t n) {
+            data->insert(data->end(), buf->begin(), buf->begin() + static_cast<long>(n));
+            if (!ec) {
+                readAll(sock, data);
+                return;
+            }
+            std::lock_guard lock(mutex);
+            got.push_back(*data);
+        });
+    }
+};
+
+TcpSink::TcpSink(const std::string& address, int port) : d_(std::make_unique<Impl>()) {
+    const asio::ip::tcp::endpoint ep(asio::ip::make_address_v4(address),
+                                     static_cast<unsigned short>(port));
+    d_->acceptor.open(asio::ip::tcp::v4());
+    d_->acceptor.set_option(asio::socket_base::reuse_address(true));
+    d_->acceptor.bind(ep);
+    d_->acceptor.listen();
+    d_->acceptNext();
+    d_->thread = std::thread([this] { d_->ctx.run(); });
+}
+
+TcpSink::~TcpSink() {
+    d_->ctx.stop();
+    d_->thread.join();
+}
+
+std::vector<std::vector<std::uint8_t>> TcpSink::received() const {
+    std::lock_guard lock(d_->mutex);
+    return d_->got;
+}
+
+bool TcpSink::waitForCount(std::size_t n, std::chrono::milliseconds timeout) {
+    return waitFor([&] { return received().size() >= n; }, timeout);
 }
 
 }  // namespace tw::test

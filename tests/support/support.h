@@ -4,6 +4,7 @@
 #include <chrono>
 #include <filesystem>
 #include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -115,6 +116,32 @@ private:
     std::vector<net::Received> got_;
     bool stop_ = false;
     std::thread thread_;
+};
+
+// A TCP port on `address` that takes no connection: its backlog is full, so a connect waits
+// until its time-out, as one to a switched-off workstation does.
+class DeafTcpPort {
+public:
+    DeafTcpPort(const std::string& address, int port);
+    ~DeafTcpPort();
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
+};
+
+// Takes TCP connections on one address only (so other 127.x addresses keep the same port for
+// themselves) and keeps what each connection sent, in the order they closed.
+class TcpSink {
+public:
+    TcpSink(const std::string& address, int port);
+    ~TcpSink();
+    std::vector<std::vector<std::uint8_t>> received() const;
+    bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10));
+
+private:
+    struct Impl;
+    std::unique_ptr<Impl> d_;
 };
 
 }  // namespace tw::test
