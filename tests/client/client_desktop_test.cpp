@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <cstdio>
 #include <thread>
 
 #include "tests/client/client_harness.h"
@@ -25,14 +26,23 @@ bool contains(const std::string& text, const std::string& part) {
 
 // The client on a private display, started and waiting for packets.
 struct DesktopClient {
-    explicit DesktopClient(bool withWindowManager) : display(withWindowManager) {
+    explicit DesktopClient(bool withWindowManager, std::map<std::string, std::string> env = {})
+        : display(withWindowManager) {
         if (display.name().empty()) return;
-        process =
-            harness.start({"--debug"}, {{"QT_QPA_PLATFORM", "xcb"}, {"DISPLAY", display.name()}});
+        env["QT_QPA_PLATFORM"] = "xcb";
+        env["DISPLAY"] = display.name();
+        process = harness.start({"--debug"}, env);
         started = harness.waitStarted(*process);
     }
     ~DesktopClient() {
         if (process && process->running()) process->signal(SIGTERM);
+    }
+    // Clicks the middle of where the layout puts OK.
+    bool clickOk(const std::string& wid) {
+        const auto g = display.geometry(wid);
+        return g && display.xdotool({"mousemove", "--sync", std::to_string(g->x + g->width / 2),
+                                     std::to_string(g->y + g->height - 10 - 25 / 2), "click", "1"})
+                            .code == 0;
     }
     // Sends a text and waits for its window; "" when it did not come.
     std::string showText(const std::u16string& text, const std::u16string& root = u"321") {
@@ -115,6 +125,31 @@ TEST(ClientDesktop, consoleMessageIsShownTheSameWayAndNeverReported) {
     ASSERT_TRUE(c.harness.peer.waitForCount(1));
     EXPECT_EQ(c.harness.reports()[0].report.reportMask, M_REP_ACTIVE);
     EXPECT_EQ(c.harness.peer.count(), 1u);
+}
+
+TEST(ClientDesktop, aMessageThatWaitedCountsItsMinutesFromItsArrival) {
+    SKIP_WITHOUT_DISPLAY(false);
+    DesktopClient c(false, {{"TELLWICK_TEST_MINUTE_MS", "300"}});
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    const std::string first = c.showText(u"first", u"601");
+    ASSERT_FALSE(first.empty());
+    c.harness.send(makePacket(1, u"602", u"second"), Transport::Udp);
+    // The first window's title counts its "minutes" as they pass.
+    ASSERT_TRUE(waitFor([&] { return !c.display.findWindow("Message 3 minutes ago").empty(); }));
+    ASSERT_TRUE(c.clickOk(first));
+    // The second came in with the first and has waited as long: it starts at its own count.
+    std::string title;
+    ASSERT_TRUE(waitFor([&] {
+        const RunResult r = c.display.xdotool({"search", "--onlyvisible", "--name", "^Message"});
+        const std::string wid = r.out.substr(0, r.out.find('\n'));
+        if (wid.empty() || wid == first) return false;
+        title = c.display.xdotool({"getwindowname", wid}).out;
+        return true;
+    }));
+    int minutes = 0;
+    ASSERT_EQ(std::sscanf(title.c_str(), "Message %d minute", &minutes), 1) << title;
+    EXPECT_GE(minutes, 2) << title;
+    EXPECT_EQ(c.harness.reports()[2].report.msgRootId, u"602");
 }
 
 TEST(ClientWindowManager, titleBarWithoutButtonsAndOnlyOkEndsTheMessage) {
