@@ -40,9 +40,10 @@ client::MessageWindowOptions windowOptions() {
     return o;
 }
 
-// On a Wayland desktop a window cannot keep itself above the others; through XWayland the
-// window manager still honours "stay on top". So when both displays are there and the user
-// has not picked a platform, X11 comes first, Wayland only when X11 cannot be reached.
+// On a Wayland desktop a window cannot ask to stay above the others; through XWayland it can,
+// and the X window managers of the large desktops honour it (weston's does not). So when
+// both displays are there and the user has not picked a platform, X11 comes first, Wayland
+// only when the X server cannot be reached.
 void preferX11OnWayland() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
         !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
