@@ -10,7 +10,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev
   xvfb xauth xdotool x11-utils imagemagick
-  openbox wmctrl weston xwayland
+  openbox wmctrl weston xwayland qt6-wayland
   fonts-liberation fonts-dejavu-core
   iproute2 nftables iptables
   dpkg-dev file man-db

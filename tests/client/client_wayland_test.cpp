@@ -20,6 +20,8 @@ const std::filesystem::path kWeston = "/usr/bin/weston";
 const std::filesystem::path kXwayland = "/usr/bin/Xwayland";
 const std::filesystem::path kXdotool = "/usr/bin/xdotool";
 const std::filesystem::path kXprop = "/usr/bin/xprop";
+const std::filesystem::path kQtWayland =
+    "/usr/lib/x86_64-linux-gnu/qt6/plugins/platforms/libqwayland-generic.so";
 
 // A headless weston with XWayland in a runtime folder of its own.
 class Weston {
@@ -104,6 +106,11 @@ TEST(ClientWayland, goesThroughXWaylandAndFallsBackToWaylandWithoutIt) {
         EXPECT_EQ(client->wait(), 0);
     }
 
+    if (!std::filesystem::exists(kQtWayland)) {
+        std::cout << "skipped the fallback to Wayland: Qt's Wayland platform (qt6-wayland) is "
+                     "not installed\n";
+        return;
+    }
     {
         // DISPLAY names an X server that is not there: the client shows the message through
         // Wayland itself instead of failing to start.
