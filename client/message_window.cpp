@@ -8,6 +8,9 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
+#include <QStyle>
 #include <QTimer>
 #include <QWindow>
 #include <algorithm>
@@ -129,10 +132,27 @@ MessageWindow::MessageWindow(const QString& text, const QString& title)
     move(10, 10);
 
     const QSize available = availableArea();
-    const MessageLayout l = layoutMessage(text, QFontMetrics(messageFont(), this),
-                                          available.isValid() ? maxTextWidthFor(available) : 0);
+    const int scrollBarWidth = style()->pixelMetric(QStyle::PM_ScrollBarExtent);
+    const MessageLayout l = layoutMessage(
+        text, QFontMetrics(messageFont(), this),
+        available.isValid() ? textLimitsFor(available, scrollBarWidth) : TextLimits{});
     text_ = new MessageTextView(text, l.lines, this);
     text_->setFont(messageFont());
+    if (l.scrolls()) {
+        scroll_ = new QScrollArea(this);
+        scroll_->setObjectName(QStringLiteral("messageScroll"));
+        scroll_->setFrameShape(QFrame::NoFrame);
+        scroll_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        scroll_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        // OK keeps the focus; the keys that scroll are passed on below.
+        scroll_->setFocusPolicy(Qt::NoFocus);
+        scroll_->verticalScrollBar()->setFocusPolicy(Qt::NoFocus);
+        text_->setFixedSize(l.textSize);
+        scroll_->setWidget(text_);
+        scroll_->setGeometry(QRect(QPoint(kMargin, kMargin), l.viewSize));
+    } else {
+        text_->setGeometry(QRect(QPoint(kMargin, kMargin), l.textSize));
+    }
 
     ok_ = new QPushButton(QStringLiteral("OK"), this);
     ok_->setObjectName(QStringLiteral("okButton"));
@@ -144,7 +164,6 @@ MessageWindow::MessageWindow(const QString& text, const QString& title)
     connect(ok_, &QPushButton::clicked, this, &MessageWindow::confirmed);
 
     setFixedSize(l.innerSize);
-    text_->setGeometry(QRect(QPoint(kMargin, kMargin), l.textSize));
     ok_->setGeometry(QRect(l.buttonPos, QSize(kButtonWidth, kButtonHeight)));
     ok_->setFocus();
 
@@ -177,6 +196,31 @@ void MessageWindow::showEvent(QShowEvent* event) {
 void MessageWindow::armKeyGuard(std::chrono::milliseconds guard) {
     guard_ = guard;
     lastKey_.start();
+}
+
+bool MessageWindow::scrollByKey(int key) {
+    QScrollBar* bar = scroll_->verticalScrollBar();
+    switch (key) {
+        case Qt::Key_Up:
+            bar->triggerAction(QAbstractSlider::SliderSingleStepSub);
+            return true;
+        case Qt::Key_Down:
+            bar->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+            return true;
+        case Qt::Key_PageUp:
+            bar->triggerAction(QAbstractSlider::SliderPageStepSub);
+            return true;
+        case Qt::Key_PageDown:
+            bar->triggerAction(QAbstractSlider::SliderPageStepAdd);
+            return true;
+        case Qt::Key_Home:
+            bar->triggerAction(QAbstractSlider::SliderToMinimum);
+            return true;
+        case Qt::Key_End:
+            bar->triggerAction(QAbstractSlider::SliderToMaximum);
+            return true;
+    }
+    return false;
 }
 
 void MessageWindow::release() {
@@ -237,6 +281,7 @@ bool MessageWindow::eventFilter(QObject* watched, QEvent* event) {
         const bool quiet = lastKey_.isValid() && lastKey_.elapsed() >= guard_.count();
         if (lastKey_.isValid()) lastKey_.restart();
         if (pressesOk && !quiet) return true;
+        if (scroll_ && scrollByKey(key)) return true;
         // Escape would not close a plain window anyway; keep it that way on every style.
         if (key == Qt::Key_Escape) return true;
     }

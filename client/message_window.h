@@ -7,6 +7,7 @@
 #include <chrono>
 
 class QPushButton;
+class QScrollArea;
 
 namespace tw::client {
 
@@ -48,6 +49,8 @@ public:
 
     QPushButton* okButton() const { return ok_; }
     MessageTextView* textView() const { return text_; }
+    // The scroll area around a text too tall for the screen, or null.
+    QScrollArea* scrollArea() const { return scroll_; }
 
 signals:
     void confirmed();
@@ -62,8 +65,11 @@ protected:
 private:
     // Back on screen, normal size, on top and active: nobody may lose the message.
     void bringBack();
+    // Up, Down, Page Up, Page Down, Home and End move a text too tall for the screen.
+    bool scrollByKey(int key);
 
     MessageTextView* text_;
+    QScrollArea* scroll_ = nullptr;
     QPushButton* ok_;
     QElapsedTimer lastKey_;
     std::chrono::milliseconds guard_{0};

@@ -98,24 +98,46 @@ void wrapLine(const QString& line, const QFontMetrics& metrics, int maxWidth, QS
 
 }  // namespace
 
-MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics, int maxTextWidth) {
+MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics, TextLimits limits) {
     MessageLayout l;
-    for (const QString& line : text.split(u'\n')) wrapLine(line, metrics, maxTextWidth, l.lines);
+    const auto wrap = [&](int maxWidth) {
+        l.lines.clear();
+        for (const QString& line : text.split(u'\n')) wrapLine(line, metrics, maxWidth, l.lines);
+    };
+    const auto heightOf = [&] { return static_cast<int>(l.lines.size()) * metrics.height(); };
+    wrap(limits.width);
+    bool scrolls = limits.height > 0 && heightOf() > limits.height;
+    // The scroll bar takes its width from the lines.
+    if (scrolls && limits.width > 0) wrap(std::max(1, limits.width - limits.scrollBarWidth));
+
     int width = 0;
     for (const QString& line : l.lines) width = std::max(width, metrics.horizontalAdvance(line));
-    const int height = static_cast<int>(l.lines.size()) * metrics.height();
-
-    const int innerWidth = std::max(kMargin + width + kMargin, kMinInnerWidth);
-    l.textSize = QSize(innerWidth - 2 * kMargin, height);
-    l.innerSize = QSize(innerWidth, kMargin + height + kMargin + kButtonHeight + kMargin);
-    l.buttonPos = QPoint(l.innerSize.width() / 2 - kButtonWidth / 2, kMargin + height + kMargin);
+    const int height = heightOf();
+    const int textWidth = std::max(width, kMinInnerWidth - 2 * kMargin);
+    l.textSize = QSize(textWidth, height);
+    l.viewSize = l.textSize;
+    if (scrolls) {
+        const int visibleLines = std::max(1, limits.height / metrics.height());
+        l.viewSize = QSize(textWidth + limits.scrollBarWidth, visibleLines * metrics.height());
+    }
+    const int viewHeight = l.viewSize.height();
+    l.innerSize = QSize(kMargin + l.viewSize.width() + kMargin,
+                        kMargin + viewHeight + kMargin + kButtonHeight + kMargin);
+    l.buttonPos =
+        QPoint(l.innerSize.width() / 2 - kButtonWidth / 2, kMargin + viewHeight + kMargin);
     return l;
 }
 
-int maxTextWidthFor(QSize available) {
-    // Window managers' side borders are a few pixels; this leaves room for wide ones too.
-    constexpr int kFrameAllowance = 2 * 8;
-    return std::max(1, available.width() - kFrameAllowance - 2 * kMargin);
+TextLimits textLimitsFor(QSize available, int scrollBarWidth) {
+    // Window managers' side borders are a few pixels and title bars a few dozen; this leaves
+    // room for wide ones too.
+    constexpr int kSideAllowance = 2 * 8;
+    constexpr int kTitleAllowance = 48;
+    TextLimits l;
+    l.width = std::max(1, available.width() - kSideAllowance - 2 * kMargin);
+    l.height = std::max(1, available.height() - kTitleAllowance - 3 * kMargin - kButtonHeight);
+    l.scrollBarWidth = scrollBarWidth;
+    return l;
 }
 
 QPoint centredFramePosition(QSize screen, QSize outer) {

@@ -240,14 +240,16 @@ TEST(ClientWindowManager, staysAboveAFullScreenWindowAlsoWhenItTakesTheFocus) {
     EXPECT_EQ(c.harness.peer.count(), 1u);
 }
 
-TEST(ClientWindowManager, longAndShortTextsKeepTheWholeWindowAndOkOnTheScreen) {
+TEST(ClientWindowManager, longShortAndTallTextsKeepTheWholeWindowAndOkOnTheScreen) {
     SKIP_WITHOUT_DISPLAY(true);
     DesktopClient c(true);
     ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
     std::u16string words;
     while (words.size() < 495) words += u"longer ";
     words.resize(500);
-    const std::u16string texts[] = {std::u16string(500, u'W'), words, u"Hi"};
+    std::u16string tall;
+    for (int i = 0; i < 120; ++i) tall += u"line\n";
+    const std::u16string texts[] = {std::u16string(500, u'W'), words, u"Hi", tall};
     int n = 0;
     for (const auto& text : texts) {
         SCOPED_TRACE(text.size());

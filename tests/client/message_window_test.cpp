@@ -7,6 +7,8 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
@@ -86,7 +88,7 @@ TEST(MessageWindow, tooWideTextWrapsAtWordsAndTooNarrowWindowHoldsOk) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const MessageLayout l = layoutMessage(c.text, fm, max);
+        const MessageLayout l = layoutMessage(c.text, fm, {max});
         ASSERT_GT(l.lines.size(), 1);
         int widest = 0;
         for (const QString& line : l.lines) {
@@ -100,21 +102,56 @@ TEST(MessageWindow, tooWideTextWrapsAtWordsAndTooNarrowWindowHoldsOk) {
         EXPECT_EQ(l.innerSize.width(), 10 + widest + 10);
     }
     // Greedy: a break comes only where the next word would not fit.
-    const MessageLayout l = layoutMessage(words, fm, max);
+    const MessageLayout l = layoutMessage(words, fm, {max});
     for (qsizetype i = 0; i + 1 < l.lines.size(); ++i)
         EXPECT_GT(fm.horizontalAdvance(l.lines[i] + u' ' + l.lines[i + 1].section(u' ', 0, 0)),
                   max);
     // Lines of their own are kept, only the long one is wrapped.
-    const MessageLayout mixed = layoutMessage(QStringLiteral("Short\n") + words, fm, max);
+    const MessageLayout mixed = layoutMessage(QStringLiteral("Short\n") + words, fm, {max});
     EXPECT_EQ(mixed.lines.first(), QStringLiteral("Short"));
 
     // Too narrow for OK: the window is widened, the text area with it, OK inside.
     for (const QString& narrow : {QStringLiteral("Hi"), QString(), QStringLiteral("i")}) {
-        const MessageLayout n = layoutMessage(narrow, fm, max);
+        const MessageLayout n = layoutMessage(narrow, fm, {max});
         EXPECT_EQ(n.innerSize.width(), 110);
         EXPECT_EQ(n.textSize.width(), 90);
         EXPECT_EQ(n.buttonPos, QPoint(10, 10 + fm.height() + 10));
     }
+}
+
+TEST(MessageWindow, tooTallTextShowsTheLinesThatFitAndScrolls) {
+    const QFontMetrics fm(messageFont());
+    QStringList many;
+    for (int i = 0; i < 200; ++i) many << QStringLiteral("line %1").arg(i);
+    const QString text = many.join(u'\n');
+    const TextLimits limits{400, 10 * fm.height() + 5, 15};
+    const MessageLayout l = layoutMessage(text, fm, limits);
+    EXPECT_TRUE(l.scrolls());
+    EXPECT_EQ(l.lines, many);
+    EXPECT_EQ(l.textSize.height(), 200 * fm.height());
+    EXPECT_EQ(l.viewSize, QSize(l.textSize.width() + 15, 10 * fm.height()));
+    EXPECT_EQ(l.innerSize, QSize(10 + l.viewSize.width() + 10, 10 + l.viewSize.height() + 45));
+    EXPECT_EQ(l.buttonPos.y(), 10 + l.viewSize.height() + 10);
+    // A text that fits does not scroll, and wide lines leave room for the scroll bar.
+    EXPECT_FALSE(layoutMessage(QStringLiteral("a\nb"), fm, limits).scrolls());
+    const MessageLayout wide = layoutMessage((QString(60, u'W') + u'\n').repeated(40), fm, limits);
+    EXPECT_TRUE(wide.scrolls());
+    EXPECT_LE(wide.viewSize.width(), 400);
+
+    MessageWindow w(text, QStringLiteral("Message"));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    EXPECT_TRUE(screen->availableGeometry().contains(w.frameGeometry()));
+    ASSERT_NE(w.scrollArea(), nullptr);
+    EXPECT_EQ(w.textView()->text(), text);
+    QScrollBar* bar = w.scrollArea()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), 0);
+    QTest::keyClick(w.okButton(), Qt::Key_PageDown);
+    EXPECT_GT(bar->value(), 0);
+    QTest::keyClick(w.okButton(), Qt::Key_End);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(w.okButton()->hasFocus());
 }
 
 TEST(MessageWindow, isCentredOnThePrimaryScreenAndALongTextKeepsOkOnIt) {
@@ -129,7 +166,7 @@ TEST(MessageWindow, isCentredOnThePrimaryScreenAndALongTextKeepsOkOnIt) {
 
     for (const QString& text :
          {QString(500, u'W'), QString(QStringLiteral("long words ")).repeated(45),
-          QStringLiteral("Hi")}) {
+          QStringLiteral("Hi"), QString(500, u'\n')}) {
         MessageWindow w(text, QStringLiteral("Message"));
         w.show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
