@@ -225,6 +225,25 @@ TEST(ClientProcess, textsThatCameMeanwhileAreShownInOrderOfArrival) {
                                                "101 three", "102 three", "101 four", "102 four"}));
 }
 
+TEST(ClientProcess, aFloodOfTextsKeepsFiftyWaitingAndDropsTheRestWithALine) {
+    ClientHarness h;
+    auto client = h.start();  // nobody presses OK
+    ASSERT_TRUE(h.waitStarted(*client)) << client->err();
+    // One on screen, fifty waiting, five dropped; the probe behind them is still answered.
+    for (int i = 0; i < 56; ++i)
+        h.send(makePacket(0, utf8ToUtf16(std::to_string(1000 + i)), u"flood"), Transport::Udp);
+    h.send(makePacket(5, u"2000"), Transport::Udp);
+    ASSERT_TRUE(h.peer.waitForCount(1));
+    EXPECT_EQ(h.reports()[0].report.msgRootId, u"2000");
+    ASSERT_TRUE(waitFor([&] { return linesWith(h.debugLines(), "REPORTED: ").size() == 1; }));
+    const auto dropped = linesWith(h.debugLines(), "QUEUE FULL. DROPPED: ");
+    ASSERT_EQ(dropped.size(), 5u);
+    EXPECT_EQ(dropped[0], "QUEUE FULL. DROPPED: ServerIP = 127.0.0.1, MsgRootId = 1051");
+    EXPECT_TRUE(dropped[4].ends_with("MsgRootId = 1055"));
+    EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101}));
+    EXPECT_TRUE(client->running());
+}
+
 TEST(ClientProcess, shortPacketIsReadAsZeroPaddedAndEmptyConnectionsAreIgnored) {
     ClientHarness h;
     auto client = h.start({"--debug"}, confirmAfter("0"));
