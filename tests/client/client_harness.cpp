@@ -1,6 +1,7 @@
 #include "tests/client/client_harness.h"
 
-#include <regex>
+#include <algorithm>
+#include <cctype>
 #include <sstream>
 
 #include "common/net.h"
@@ -169,42 +170,48 @@ std::string PrivateDisplay::property(const std::string& window, const std::strin
 
 unsigned long windowNumber(const std::string& id) { return std::stoul(id, nullptr, 0); }
 
+namespace {
+
+// Every "0x..." number in a line of xprop, in order.
+std::vector<unsigned long> hexNumbers(const std::string& line) {
+    std::vector<unsigned long> out;
+    for (auto at = line.find("0x"); at != std::string::npos; at = line.find("0x", at + 2))
+        out.push_back(std::stoul(line.substr(at), nullptr, 16));
+    return out;
+}
+
+// The integer after "label:" in xwininfo's output.
+std::optional<int> labelled(const std::string& text, const std::string& label) {
+    const auto at = text.find(label + ":");
+    if (at == std::string::npos) return std::nullopt;
+    return std::stoi(text.substr(at + label.size() + 1));
+}
+
+}  // namespace
+
 std::vector<unsigned long> PrivateDisplay::stacking() const {
-    std::vector<unsigned long> ids;
-    const std::string line = property("-root", "_NET_CLIENT_LIST_STACKING");
-    static const std::regex hex("0x[0-9a-fA-F]+");
-    for (auto it = std::sregex_iterator(line.begin(), line.end(), hex);
-         it != std::sregex_iterator(); ++it)
-        ids.push_back(windowNumber(it->str()));
-    return ids;
+    return hexNumbers(property("-root", "_NET_CLIENT_LIST_STACKING"));
 }
 
 unsigned long PrivateDisplay::activeWindow() const {
-    const std::string line = property("-root", "_NET_ACTIVE_WINDOW");
-    const auto at = line.find("0x");
-    return at == std::string::npos ? 0 : windowNumber(line.substr(at));
+    const auto ids = hexNumbers(property("-root", "_NET_ACTIVE_WINDOW"));
+    return ids.empty() ? 0 : ids.front();
 }
 
 std::optional<PrivateDisplay::Geometry> PrivateDisplay::geometry(const std::string& window) const {
-    const RunResult info = tool("xwininfo", {"-id", window});
-    std::smatch m;
-    Geometry g;
-    const auto number = [&](const char* label, int& out) {
-        const std::regex re(std::string(label) + R"(:\s+(-?\d+))");
-        if (!std::regex_search(info.out, m, re)) return false;
-        out = std::stoi(m[1]);
-        return true;
-    };
-    if (!number("Absolute upper-left X", g.x) || !number("Absolute upper-left Y", g.y) ||
-        !number("Width", g.width) || !number("Height", g.height))
-        return std::nullopt;
+    const std::string info = tool("xwininfo", {"-id", window}).out;
+    const auto x = labelled(info, "Absolute upper-left X");
+    const auto y = labelled(info, "Absolute upper-left Y");
+    const auto w = labelled(info, "Width");
+    const auto h = labelled(info, "Height");
+    if (!x || !y || !w || !h) return std::nullopt;
+    Geometry g{*x, *y, *w, *h};
+    // "_NET_FRAME_EXTENTS(CARDINAL) = left, right, top, bottom"
     const std::string extents = property(window, "_NET_FRAME_EXTENTS");
-    static const std::regex four(R"((\d+), (\d+), (\d+), (\d+))");
-    if (std::regex_search(extents, m, four)) {
-        g.left = std::stoi(m[1]);
-        g.right = std::stoi(m[2]);
-        g.top = std::stoi(m[3]);
-        g.bottom = std::stoi(m[4]);
+    if (const auto eq = extents.find("= "); eq != std::string::npos) {
+        std::istringstream in(extents.substr(eq + 2));
+        char comma = 0;
+        in >> g.left >> comma >> g.right >> comma >> g.top >> comma >> g.bottom;
     }
     return g;
 }
@@ -215,9 +222,15 @@ std::string PrivateDisplay::pixel(int x, int y) const {
             withArgs({"-window", "root", "-crop",
                       "1x1+" + std::to_string(x) + "+" + std::to_string(y), "-depth", "8", "txt:-"},
                      {{"DISPLAY", name_}}));
-    static const std::regex colour("#[0-9A-Fa-f]{6}");
-    std::smatch m;
-    return std::regex_search(r.out, m, colour) ? m.str() : std::string();
+    // "0,0: (255,0,255)  #FF00FF  magenta"
+    for (auto at = r.out.find('#'); at != std::string::npos; at = r.out.find('#', at + 1)) {
+        const std::string c = r.out.substr(at, 7);
+        if (c.size() == 7 && std::all_of(c.begin() + 1, c.end(), [](char ch) {
+                return std::isxdigit(static_cast<unsigned char>(ch));
+            }))
+            return c;
+    }
+    return std::string();
 }
 
 }  // namespace tw::test
