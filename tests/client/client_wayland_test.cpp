@@ -104,7 +104,7 @@ TEST(ClientWayland, goesThroughXWaylandAndFallsBackToWaylandWithoutIt) {
             std::cout << "note: this compositor's X window manager has no \"above\" state; "
                          "a window opened later may cover the message\n";
         client->signal(SIGTERM);
-        EXPECT_EQ(client->wait(), 0);
+        EXPECT_EQ(client->wait(), 0) << client->err();
     }
 
     if (!std::filesystem::exists(kQtWayland)) {
@@ -123,6 +123,6 @@ TEST(ClientWayland, goesThroughXWaylandAndFallsBackToWaylandWithoutIt) {
         EXPECT_EQ(h.reports()[0].report.reportMask, M_REP_DELIVERED);
         EXPECT_TRUE(client->running());
         client->signal(SIGTERM);
-        EXPECT_EQ(client->wait(), 0);
+        EXPECT_EQ(client->wait(), 0) << client->err();
     }
 }
