@@ -1,18 +1,21 @@
 #include "client/report_sender.h"
 
+#include <set>
+
 #include "common/net_async.h"
 #include "common/platform/diagnostics.h"
 
 namespace tw::client {
 
 struct ReportSender::Net {
+    explicit Net(std::chrono::milliseconds timeout)
+        : tcp(net::TcpFanOut::kDefaultInFlight, timeout) {}
     net::UdpSender udp;
-    // One attempt at a time keeps the reports in order; the fan-out is used for its
-    // interruptible wait, so that the end of a session never waits for a connect.
-    net::TcpFanOut tcp{1, net::kConnectTimeout};
+    net::TcpFanOut tcp;
 };
 
-ReportSender::ReportSender() : net_(new Net), thread_([this] { run(); }) {}
+ReportSender::ReportSender(std::chrono::milliseconds connectTimeout)
+    : net_(std::make_unique<Net>(connectTimeout)), thread_([this] { run(); }) {}
 
 ReportSender::~ReportSender() {
     {
@@ -22,44 +25,70 @@ ReportSender::~ReportSender() {
     wake_.notify_all();
     net_->tcp.interrupt();
     thread_.join();
-    delete net_;
 }
 
 void ReportSender::send(const ReplyTarget& target, std::vector<std::uint8_t> bytes,
                         std::string logLine) {
+    bool onQueue = false;
     {
         std::lock_guard lock(mutex_);
         jobs_.push_back({target, std::move(bytes), std::move(logLine)});
+        onQueue = onQueue_;
     }
     wake_.notify_one();
+    // A worker that is not on the queue is about to sleep on its connection attempts, or does
+    // already; the interruption holds until its next wait, so it cannot be missed.
+    if (!onQueue) net_->tcp.interrupt();
+}
+
+std::vector<ReportSender::Job> ReportSender::takeStartable() {
+    std::set<Destination> blocked;
+    for (const auto& [tag, attempt] : underWay_) blocked.insert(attempt.first);
+    std::vector<Job> out;
+    for (auto it = jobs_.begin(); it != jobs_.end();) {
+        const Destination d = destinationOf(it->target);
+        if (blocked.count(d)) {
+            ++it;
+            continue;
+        }
+        // A TCP report holds back the later ones to its destination until it has ended.
+        if (it->target.transport == Transport::Tcp) blocked.insert(d);
+        out.push_back(std::move(*it));
+        it = jobs_.erase(it);
+    }
+    return out;
 }
 
 void ReportSender::run() {
     for (;;) {
-        Job job;
+        std::vector<Job> start;
         {
             std::unique_lock lock(mutex_);
-            wake_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
-            if (stop_) return;
-            job = std::move(jobs_.front());
-            jobs_.pop_front();
+            if (underWay_.empty()) wake_.wait(lock, [&] { return stop_ || !jobs_.empty(); });
+            if (stop_) break;
+            start = takeStartable();
         }
-        // No lock is held from here on: the send may take seconds.
-        if (job.target.transport == Transport::Udp) {
-            net_->udp.sendTo(job.target.serverIp, job.target.port, job.bytes);
-        } else {
-            net_->tcp.start(0, job.target.serverIp, job.target.port, job.bytes);
-            for (;;) {
-                if (!net_->tcp.wait().empty()) break;
-                std::lock_guard lock(mutex_);
-                if (stop_) {
-                    net_->tcp.abandon();
-                    return;
-                }
+        // No lock is held from here on: connection attempts are only started, never waited
+        // for, and the waiting below is interruptible.
+        for (Job& job : start) {
+            if (job.target.transport == Transport::Udp) {
+                net_->udp.sendTo(job.target.serverIp, job.target.port, job.bytes);
+                diag::debugLog(job.logLine);
+                continue;
             }
+            const std::size_t tag = nextTag_++;
+            underWay_[tag] = {destinationOf(job.target), std::move(job.logLine)};
+            net_->tcp.start(tag, job.target.serverIp, job.target.port, job.bytes);
         }
-        diag::debugLog(job.logLine);
+        if (underWay_.empty()) continue;
+        for (const net::TcpFanOut::Ended& e : net_->tcp.wait()) {
+            const auto it = underWay_.find(e.tag);
+            if (it == underWay_.end()) continue;
+            diag::debugLog(it->second.second);
+            underWay_.erase(it);
+        }
     }
+    net_->tcp.abandon();
 }
 
 }  // namespace tw::client

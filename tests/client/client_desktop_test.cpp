@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <csignal>
 #include <cstdio>
+#include <iostream>
 #include <thread>
 
 #include "tests/client/client_harness.h"
@@ -44,13 +45,17 @@ struct DesktopClient {
                                      std::to_string(g->y + g->height - 10 - 25 / 2), "click", "1"})
                             .code == 0;
     }
-    // Sends a text and waits for its window; "" when it did not come.
+    // Sends a text and waits for its window; "" when it did not come (and why, on stderr).
     std::string showText(const std::u16string& text, const std::u16string& root = u"321") {
         const std::size_t before = harness.peer.count();
         harness.send(makePacket(1, root, text), Transport::Tcp);
-        if (!harness.peer.waitForCount(before + 1)) return "";
+        if (!harness.peer.waitForCount(before + 1, 30s)) {
+            std::cerr << "no delivery report; client: " << process->err() << "\n";
+            return "";
+        }
         std::string wid;
-        waitFor([&] { return !(wid = display.findWindow("Message")).empty(); });
+        if (!waitFor([&] { return !(wid = display.findWindow("Message")).empty(); }, 30s))
+            std::cerr << "no visible window titled Message\n";
         return wid;
     }
     PrivateDisplay display;
@@ -70,7 +75,7 @@ struct DesktopClient {
 TEST(ClientDesktop, steadyTypingNeverConfirmsAndAQuietSecondLaterReturnDoes) {
     SKIP_WITHOUT_DISPLAY(false);
     DesktopClient c(false);
-    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     const std::string wid = c.showText(u"Fire drill at 11:00\nPlease use the stairs");
     ASSERT_FALSE(wid.empty());
     EXPECT_EQ(c.harness.reports()[0].report.reportMask, M_REP_DELIVERED);
@@ -104,7 +109,7 @@ TEST(ClientDesktop, steadyTypingNeverConfirmsAndAQuietSecondLaterReturnDoes) {
 TEST(ClientDesktop, consoleMessageIsShownTheSameWayAndNeverReported) {
     SKIP_WITHOUT_DISPLAY(false);
     DesktopClient c(false);
-    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     const RunResult cli =
         run(binPath("tellwick_cli"),
             withArgs({"-a", "127.0.0.1", "-p", std::to_string(c.harness.listenPort), "-t",
@@ -130,7 +135,7 @@ TEST(ClientDesktop, consoleMessageIsShownTheSameWayAndNeverReported) {
 TEST(ClientDesktop, aMessageThatWaitedCountsItsMinutesFromItsArrival) {
     SKIP_WITHOUT_DISPLAY(false);
     DesktopClient c(false, {{"TELLWICK_TEST_MINUTE_MS", "300"}});
-    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     const std::string first = c.showText(u"first", u"601");
     ASSERT_FALSE(first.empty());
     c.harness.send(makePacket(1, u"602", u"second"), Transport::Udp);
@@ -164,7 +169,7 @@ TEST(ClientDesktop, aMessageThatWaitedCountsItsMinutesFromItsArrival) {
 TEST(ClientWindowManager, titleBarWithoutButtonsAndOnlyOkEndsTheMessage) {
     SKIP_WITHOUT_DISPLAY(true);
     DesktopClient c(true);
-    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     const std::string wid = c.showText(u"Only OK ends me");
     ASSERT_FALSE(wid.empty());
 
@@ -219,7 +224,7 @@ TEST(ClientWindowManager, titleBarWithoutButtonsAndOnlyOkEndsTheMessage) {
 TEST(ClientWindowManager, staysAboveAFullScreenWindowAlsoWhenItTakesTheFocus) {
     SKIP_WITHOUT_DISPLAY(true);
     DesktopClient c(true);
-    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     Process cover(binPath("tellwick_test_cover_window"),
                   withArgs({"Cover", "fullscreen", "#ff00ff"},
                            {{"DISPLAY", c.display.name()}, {"QT_QPA_PLATFORM", "xcb"}}));
@@ -252,7 +257,7 @@ TEST(ClientWindowManager, staysAboveAFullScreenWindowAlsoWhenItTakesTheFocus) {
 TEST(ClientWindowManager, longShortAndTallTextsKeepTheWholeWindowAndOkOnTheScreen) {
     SKIP_WITHOUT_DISPLAY(true);
     DesktopClient c(true);
-    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : "no display");
+    ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     std::u16string words;
     while (words.size() < 495) words += u"longer ";
     words.resize(500);

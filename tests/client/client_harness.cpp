@@ -8,6 +8,8 @@
 
 namespace tw::test {
 
+using namespace std::chrono_literals;
+
 MessagePacket makePacket(std::uint8_t flags, std::u16string rootId, std::u16string text,
                          std::u16string language) {
     MessagePacket p;
@@ -134,23 +136,45 @@ std::string PrivateDisplay::missingTools(bool withWindowManager) {
     return missing;
 }
 
-PrivateDisplay::PrivateDisplay(bool withWindowManager)
-    : server_("/usr/bin/Xvfb",
-              withArgs({"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"})) {
-    waitFor([&] { return server_.out().find('\n') != std::string::npos || !server_.running(); });
-    const std::string out = server_.out();
+PrivateDisplay::PrivateDisplay(bool withWindowManager) {
+    // Other X servers come and go on this machine: a server that lost the race for its display
+    // number, or a window manager that did not come up, is tried again.
+    for (int attempt = 0; attempt < 3 && !start(withWindowManager); ++attempt) {
+    }
+}
+
+bool PrivateDisplay::start(bool withWindowManager) {
+    name_.clear();
+    windowManager_.reset();
+    server_ = std::make_unique<Process>(
+        "/usr/bin/Xvfb",
+        withArgs({"-displayfd", "1", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"}));
+    waitFor([&] { return server_->out().find('\n') != std::string::npos || !server_->running(); },
+            30s);
+    const std::string out = server_->out();
     const auto nl = out.find('\n');
-    if (nl == std::string::npos) return;
+    if (nl == std::string::npos || !server_->running()) return false;
     name_ = ":" + out.substr(0, nl);
-    if (!withWindowManager) return;
+    if (!withWindowManager) return true;
     windowManager_ = std::make_unique<Process>("/usr/bin/openbox",
                                                withArgs({"--sm-disable"}, {{"DISPLAY", name_}}));
     // The window manager is up once it has announced itself on the root window.
-    if (!waitFor([&] {
+    waitFor(
+        [&] {
             return property("-root", "_NET_SUPPORTING_WM_CHECK").find("window id") !=
-                   std::string::npos;
-        }))
-        name_.clear();
+                       std::string::npos ||
+                   !windowManager_->running();
+        },
+        30s);
+    if (windowManager_->running()) return true;
+    name_.clear();
+    return false;
+}
+
+std::string PrivateDisplay::problem() const {
+    std::string why = "Xvfb: " + (server_ ? server_->err() : std::string());
+    if (windowManager_) why += "\nopenbox: " + windowManager_->err();
+    return why;
 }
 
 RunResult PrivateDisplay::tool(const std::string& program, std::vector<std::string> args) const {

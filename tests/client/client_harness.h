@@ -54,8 +54,9 @@ public:
 class PrivateDisplay {
 public:
     explicit PrivateDisplay(bool withWindowManager = false);
-    // Empty when the server did not come up.
+    // Empty when the server did not come up; problem() then says why.
     const std::string& name() const { return name_; }
+    std::string problem() const;
     // Whether Xvfb, xdotool and xprop (and openbox, when asked for) are installed.
     static std::string missingTools(bool withWindowManager);
 
@@ -78,7 +79,9 @@ public:
     std::string pixel(int x, int y) const;
 
 private:
-    Process server_;
+    bool start(bool withWindowManager);
+
+    std::unique_ptr<Process> server_;
     std::unique_ptr<Process> windowManager_;
     std::string name_;
 };

@@ -128,7 +128,8 @@ TEST(ClientLoop, aWaitingMessageCountsItsMinutesFromItsArrival) {
 
 TEST(ClientLoop, titleCountsMinutesAndStartsAgainForTheNextWindow) {
     MessageWindowOptions options;
-    options.minuteInterval = 30ms;
+    // Long enough that the window is up before the first "minute" has passed.
+    options.minuteInterval = 250ms;
     Fixture f(options);
     std::vector<QString> titles;
     f.app.handlePackets({packet(1, u"11")}, Clock::now());
@@ -177,4 +178,30 @@ TEST(ClientLoop, aFloodKeepsTheOldestFiftyWaitingAndDropsTheRest) {
     // Room again once the queue has drained.
     f.app.handlePackets({packet(0, u"9", u"after")}, Clock::now());
     EXPECT_EQ(shownText(f.app), QStringLiteral("after"));
+}
+
+TEST(ClientLoop, aReportStuckInItsConnectHoldsUpNeitherTheWindowNorOtherAnswers) {
+    diag::setEventLogSwitch(0);
+    // The server's report port: over TCP it takes no connection (and the connect waits far
+    // longer than the test), over UDP it listens.
+    const int port = test::freePort();
+    test::DeafTcpPort deaf("127.0.0.1", port);
+    net::UdpListener udpAnswers;
+    ASSERT_TRUE(udpAnswers.open(port));
+    ClientConfig config;
+    config.portSender = port;
+    ReportSender reports(std::chrono::hours(1));
+    ClientApp app(config, {"HOST", "HOST.EXAMPLE"}, reports);
+
+    app.handlePackets({packet(1, u"31", u"over TCP", u"EN", Transport::Tcp)}, Clock::now());
+    ASSERT_NE(app.window(), nullptr);  // "delivered" is on its way, and stuck
+    pressOk(app);
+    EXPECT_EQ(app.window(), nullptr);  // OK is taken at once; "confirmed" waits behind
+    // A probe from the same server over UDP is answered all the same.
+    app.handlePackets({packet(5, u"32")}, Clock::now());
+    std::optional<net::Received> answer;
+    ASSERT_TRUE(test::waitFor([&] { return (answer = udpAnswers.poll(1000)).has_value(); }));
+    EXPECT_EQ(ReportPacket::parse(answer->data).reportMask, M_REP_ACTIVE);
+    EXPECT_EQ(ReportPacket::parse(answer->data).msgRootId, u"32");
+    // Going away with both reports still under way does not wait for their connect.
 }
