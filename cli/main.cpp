@@ -6,6 +6,7 @@
 #include "cli/cli.h"
 #include "common/net.h"
 #include "common/net_async.h"
+#include "common/platform/descriptors.h"
 #include "common/platform/host_names.h"
 
 int main(int argc, char** argv) {
@@ -18,11 +19,12 @@ int main(int argc, char** argv) {
     // connection with the connect time-out, many of them under way at once, so switched-off
     // workstations cost one time-out together instead of one each.
     tw::net::UdpSender udp;
-    const auto sendAll = [&udp](const std::vector<std::string>& hosts, int port,
-                                tw::Transport mode, std::span<const std::uint8_t> bytes,
+    const auto sendAll = [&udp](const std::vector<std::string>& hosts, int port, tw::Transport mode,
+                                std::span<const std::uint8_t> bytes,
                                 const std::function<void(std::size_t)>& started) {
         if (mode == tw::Transport::Tcp) {
-            tw::net::sendToAllTcp(hosts, port, bytes, started);
+            tw::net::sendToAllTcp(hosts, port, bytes, started, {},
+                                  tw::platform::connectionAttemptLimit());
             return;
         }
         for (std::size_t i = 0; i < hosts.size(); ++i) {

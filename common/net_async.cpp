@@ -286,7 +286,8 @@ void TcpFanOut::start(std::size_t tag, std::string_view host, int port,
     });
     const auto p = static_cast<unsigned short>(port);
     if (parseIPv4(host, b)) {
-        d.connect(id, a, asio::ip::tcp::endpoint(asio::ip::address_v4({b[0], b[1], b[2], b[3]}), p));
+        d.connect(id, a,
+                  asio::ip::tcp::endpoint(asio::ip::address_v4({b[0], b[1], b[2], b[3]}), p));
         return;
     }
     a->resolver = std::make_shared<asio::ip::tcp::resolver>(d.ctx);

@@ -6,7 +6,7 @@ set -euo pipefail
 PACKAGES=(
   build-essential cmake pkg-config git
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
-  libpcre2-dev libexpat1-dev libasio-dev
+  libpcre2-dev libexpat1-dev libasio-dev libsystemd-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libxcb1-dev
   xvfb xauth xdotool x11-utils imagemagick

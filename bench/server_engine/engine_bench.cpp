@@ -3,6 +3,7 @@
 //     the listener's own handling path (target: under 1 s), by GUID and by address;
 //  2. a UDP mailing pass to 65,024 clients on loopback addresses 127.0.x.y (target: under
 //     2 s), from the send request until the pass has ended.
+// With --tcp-pass FILE PORT it times one TCP pass over FILE instead (see tcp_dead_clients.sh).
 // The database is one list of the range 127.0.0.1-127.1.1.254 (65,024 addresses; the range
 // never produces an octet 255).
 #include <unistd.h>
@@ -11,8 +12,10 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <string_view>
 #include <thread>
 #include <vector>
 
@@ -115,10 +118,35 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo) {
     return ms;
 }
 
+// One TCP mailing pass over the database in `file` to `port` (the clients are set up by
+// bench/server_engine/tcp_dead_clients.sh); prints the pass time and the outcome.
+int tcpPass(const std::filesystem::path& file, int port) {
+    Setup s(file);
+    s.cfg.PortSender = port;
+    s.cfg.ProtoUseTCP = 1;
+    for (auto& r : s.ctx.tree.records()) r.checkMark = kMarkChecked;
+    ServerEngine engine(s.ctx, s.texts);
+    const auto t0 = Clock::now();
+    engine.sendRequest(QStringLiteral("benchmark"));
+    while (engine.sending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    const double ms = msSince(t0);
+    std::size_t clients = 0, failed = 0;
+    for (const auto& r : s.ctx.tree.records()) {
+        if (r.folder) continue;
+        ++clients;
+        failed += r.deliveryState == 4;
+    }
+    std::printf("TCP mailing pass: %zu clients, %zu connected, %zu not reached, %.0f ms\n", clients,
+                clients - failed, failed, ms);
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
+    if (argc == 4 && std::string_view(argv[1]) == "--tcp-pass")
+        return tcpPass(argv[2], std::atoi(argv[3]));
     namespace fs = std::filesystem;
     const fs::path dir =
         fs::temp_directory_path() / ("tellwick-engine-bench-" + std::to_string(::getpid()));

@@ -13,6 +13,11 @@ struct MessageTableEntry {
     std::uint32_t id;
     const char* english;
     const char* russian;
+    // The journal's MESSAGE_ID for this event (32 hexadecimal digits, fixed for good, so that
+    // `journalctl MESSAGE_ID=...` finds every record of it), and the journal field that
+    // carries each insertion string (null: none).
+    const char* journalId = nullptr;
+    std::array<const char*, 3> fields{};
 };
 
 struct EventRecord {

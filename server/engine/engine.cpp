@@ -1,9 +1,11 @@
 #include "server/engine/engine.h"
 
+#include <QDateTime>
 #include <QTimer>
 #include <algorithm>
 #include <thread>
 
+#include "common/platform/descriptors.h"
 #include "common/platform/diagnostics.h"
 #include "common/text.h"
 #include "server/engine/engine_core.h"
@@ -103,7 +105,8 @@ struct ServerEngine::Impl {
         job.tcp = cfg.ProtoUseTCP == 1;
         job.port = cfg.PortSender;
         job.connectTimeout = timing.connectTimeout;
-        job.tcpInFlight = timing.tcpInFlight;
+        job.tcpInFlight =
+            timing.tcpInFlight != 0 ? timing.tcpInFlight : tw::platform::connectionAttemptLimit();
         auto token = std::make_shared<PassToken>();
         passes.push_back(Pass{token, std::thread(runPass, std::ref(core), std::move(job), token)});
         return token;
@@ -111,14 +114,64 @@ struct ServerEngine::Impl {
 
     void endMailing(bool eventLog) {
         MailingEnd end;
+        std::optional<MailingRecord> outcome;
         {
             std::lock_guard lock(core.ctx.clientsLock);
             end = finishMailing(core.ctx.tree, core.texts);
+            // Only a mailing's end writes its outcome; a check's end has none.
+            auto& book = core.lastMailing;
+            if (eventLog && book && !book->summaryWritten &&
+                book->listGeneration == core.listGeneration) {
+                const auto& list = core.ctx.tree.records();
+                book->record.clients.clear();
+                book->record.clients.reserve(book->positions.size());
+                for (const int i : book->positions) {
+                    const ClientRecord& r = list[static_cast<std::size_t>(i)];
+                    book->record.clients.push_back(
+                        {r.name, r.address, r.deliveryState,
+                         r.deliveryState == 4 ? QString() : r.reportTime});
+                }
+                book->summaryWritten = true;
+                book->waitEnds = QDateTime::currentDateTime();
+                outcome = book->record;
+            }
         }
         if (!end.changed.empty())
             emit q->itemsChanged(QVector<int>(end.changed.begin(), end.changed.end()));
         if (eventLog)
             tw::diag::writeEventLog(4, 101, mailingRootId, mailingText, end.summary.toStdString());
+        if (outcome) {
+            // The file is written outside the lock; a history that cannot be written is the
+            // operator's to know, once per run.
+            if (!appendHistory(core.historyFile, mailingLine(*outcome)) && !historyWarned) {
+                historyWarned = true;
+                emit q->messageBox(texts()[Text::ErrorTitle], texts()[Text::CantWriteHistory],
+                                   tw::platform::BoxIcon::Error);
+            }
+            emit q->mailingProgressChanged();
+        }
+    }
+    bool historyWarned = false;
+
+    // With the lock held, before the pass starts: which records this mailing goes to.
+    void openBook(const QString& rootId, const QString& text, int intervalMs) {
+        Core::MailingBook book;
+        book.record.rootId = rootId;
+        book.record.time = QDateTime::currentDateTime();
+        book.record.text = text;
+        const auto& list = core.ctx.tree.records();
+        const bool broadcast =
+            config().Broadcast == 1 && !list.empty() && list[0].checkMark == kMarkChecked;
+        book.record.transport = broadcast                   ? QStringLiteral("broadcast")
+                                : config().ProtoUseTCP == 1 ? QStringLiteral("TCP")
+                                                            : QStringLiteral("UDP");
+        for (std::size_t i = 0; i < list.size(); ++i) {
+            if (!list[i].folder && list[i].checkMark == kMarkChecked)
+                book.positions.push_back(static_cast<int>(i));
+        }
+        book.listGeneration = core.listGeneration;
+        book.waitEnds = book.record.time.addMSecs(intervalMs);
+        core.lastMailing = std::move(book);
     }
 
     // A mailing still waiting for reports is closed with its summary before anything resets
@@ -239,13 +292,64 @@ void ServerEngine::sendRequest(const QString& editorText) {
     const std::u16string rootId = makeMsgRootId();
     d.mailingRootId = tw::utf16ToUtf8(rootId);
     d.mailingText = text.toStdString();
-    d.mailing = d.startPass(kSysReportsWanted, rootId, &text);
-
     if (const auto interval = waitingInterval(d.config().Timer, d.config().Measure))
         d.intervalMs = *interval;
+    {
+        std::lock_guard lock(d.core.ctx.clientsLock);
+        d.openBook(toQString(rootId), text, d.intervalMs);
+    }
+    d.mailing = d.startPass(kSysReportsWanted, rootId, &text);
     d.sendTimer.start(d.intervalMs);
     d.waiting = true;
+    emit mailingProgressChanged();
 }
+
+std::optional<ServerEngine::MailingProgress> ServerEngine::mailingProgress() const {
+    auto& core = d_->core;
+    std::lock_guard lock(core.ctx.clientsLock);
+    const auto& book = core.lastMailing;
+    if (!book) return std::nullopt;
+    MailingProgress p;
+    p.waitEnds = book->waitEnds;
+    p.ended = book->summaryWritten;
+    if (book->summaryWritten) {
+        p.counts = book->record.counts();
+    } else if (book->listGeneration == core.listGeneration) {
+        const auto& list = core.ctx.tree.records();
+        for (const int i : book->positions)
+            p.counts.add(list[static_cast<std::size_t>(i)].deliveryState);
+    }
+    return p;
+}
+
+std::vector<int> ServerEngine::followUp(FollowUp which) const {
+    auto& core = d_->core;
+    std::lock_guard lock(core.ctx.clientsLock);
+    const auto& book = core.lastMailing;
+    std::vector<int> out;
+    if (!book || book->listGeneration != core.listGeneration) return out;
+    const auto& list = core.ctx.tree.records();
+    for (std::size_t k = 0; k < book->positions.size(); ++k) {
+        const int i = book->positions[k];
+        const std::uint8_t state = book->summaryWritten
+                                       ? book->record.clients[k].state
+                                       : list[static_cast<std::size_t>(i)].deliveryState;
+        const bool wanted = which == FollowUp::Unconfirmed ? state != 2 : state != 1 && state != 2;
+        if (wanted) out.push_back(i);
+    }
+    return out;
+}
+
+QString ServerEngine::lastMailingText() const {
+    std::lock_guard lock(d_->core.ctx.clientsLock);
+    return d_->core.lastMailing ? d_->core.lastMailing->record.text : QString();
+}
+
+void ServerEngine::setHistoryFile(const std::filesystem::path& file) {
+    d_->core.historyFile = file;
+}
+
+std::filesystem::path ServerEngine::historyFile() const { return d_->core.historyFile; }
 
 bool ServerEngine::sending() const { return d_->mailingRuns(); }
 

@@ -3,17 +3,22 @@
 // client scanner, behind one facade that the window drives. Workers never touch widgets:
 // everything the window must show comes out of the signals below, delivered to the window's
 // thread by queued connections.
+#include <QDateTime>
 #include <QObject>
 #include <QString>
 #include <QVector>
 #include <chrono>
+#include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
+#include <vector>
 
 #include "common/packets.h"
 #include "common/platform/message_box.h"
 #include "server/data/client_tree.h"
 #include "server/data/config.h"
+#include "server/data/history.h"
 #include "server/data/texts.h"
 
 namespace tw::server {
@@ -58,11 +63,32 @@ public:
     // A mailing's waiting time runs (#Timer_Send): its end writes the summary.
     bool mailingWaiting() const;
 
+    // Where the last mailing stands: its counts, and when its waiting time ends or ended.
+    // Nothing before the first mailing.
+    struct MailingProgress {
+        MailingCounts counts;
+        QDateTime waitEnds;
+        bool ended = false;  // the summary was written
+    };
+    std::optional<MailingProgress> mailingProgress() const;
+
+    // The last mailing's clients that did not confirm, or that were not delivered (neither
+    // delivered nor confirmed), as list positions; empty when there is none.
+    enum class FollowUp { Unconfirmed, Undelivered };
+    std::vector<int> followUp(FollowUp which) const;
+    QString lastMailingText() const;
+
+    // The mailing history (mailings.jsonl in the working folder unless set before the
+    // listener starts).
+    void setHistoryFile(const std::filesystem::path& file);
+    std::filesystem::path historyFile() const;
+
     // Time limits of the workers. Tests shorten them; the defaults are the program's.
     struct Timing {
         std::chrono::milliseconds connectTimeout{5000};  // per client, TCP
         int scannerSeconds = 10;                         // countdown of a scan or a check
-        std::size_t tcpInFlight = 256;                   // TCP attempts of a pass at once
+        // TCP attempts of a pass at once; 0: as many as the descriptor limit allows.
+        std::size_t tcpInFlight = 0;
     };
     void setTiming(const Timing& timing);
 
@@ -72,13 +98,14 @@ public:
     void shutdown();
 
 signals:
-    void statusText(const QString& text);            // to ShowStatus
+    void statusText(const QString& text);  // to ShowStatus
     void sendButtonCaption(const QString& caption);
     void itemsChanged(const QVector<int>& indices);  // tree items whose image or check to redraw
     void clientsReloaded();                          // the list was reloaded after a scan:
                                                      // rebuild the tree, expand items 0 and 1
     void messageBox(const QString& title, const QString& text, tw::platform::BoxIcon icon);
     void fatalError(const QString& text, int exitCode);  // e.g. a broken database after a scan
+    void mailingProgressChanged();  // a mailing started or its summary was written
 
 private:
     struct Impl;

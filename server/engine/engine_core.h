@@ -5,9 +5,12 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <filesystem>
+#include <optional>
 #include <string_view>
 #include <vector>
 
+#include "server/data/history.h"
 #include "server/engine/engine.h"
 #include "server/engine/report_matcher.h"
 #include "server/engine/scanner.h"
@@ -26,6 +29,18 @@ struct Core {
     // Guarded by ctx.clientsLock.
     ReportMatcher matcher;
     std::uint64_t listGeneration = 0;  // one more per reload after a scan
+
+    // The last mailing: which records it went to and, once its summary is written, the
+    // outcome that the history holds, kept up to date by late reports.
+    struct MailingBook {
+        MailingRecord record;
+        std::vector<int> positions;  // list positions of its checked clients, ascending
+        std::uint64_t listGeneration = 0;
+        bool summaryWritten = false;
+        QDateTime waitEnds;  // when the waiting time ends, or ended
+    };
+    std::optional<MailingBook> lastMailing;               // guarded by ctx.clientsLock
+    std::filesystem::path historyFile{"mailings.jsonl"};  // set before any worker runs
 
     // Broadcast as last read on the window thread, for the listener's matching rules.
     std::atomic<std::uint8_t> broadcast{0};

@@ -4,6 +4,7 @@
 
 #include "common/platform/diagnostics.h"
 #include "common/platform/fault_report.h"
+#include "server/data/history.h"
 #include "server/engine/engine_core.h"
 
 namespace tw::server::engine {
@@ -48,6 +49,24 @@ void ReportListener::run() {
     }
 }
 
+template <class Sink>
+void ReportListener::noteLateReport(int index, const ClientRecord& r, const QString& rootId,
+                                    Sink sink) {
+    auto& book = core_.lastMailing;
+    if (!book || !book->summaryWritten || book->record.rootId != rootId ||
+        book->listGeneration != core_.listGeneration)
+        return;
+    const auto at = std::lower_bound(book->positions.begin(), book->positions.end(), index);
+    if (at == book->positions.end() || *at != index) return;
+    const auto ordinal = static_cast<std::size_t>(at - book->positions.begin());
+    MailingClient& client = book->record.clients[ordinal];
+    // A repeated report of the same state (a client answering a packet sent again) is no news.
+    if (client.state == r.deliveryState) return;
+    client.state = r.deliveryState;
+    client.reportTime = r.reportTime;
+    sink({rootId, static_cast<int>(ordinal), client, book->record.counts()});
+}
+
 void ReportListener::handle(std::vector<net::Received>& batch) {
     auto& ctx = core_.ctx;
     const bool broadcast = core_.broadcast.load() == 1;
@@ -77,6 +96,13 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
     // sender or the window. Each report's header comes first, then its match lines.
     std::vector<QString> matchLines;
     std::vector<int> changed;
+    struct Late {
+        QString rootId;
+        int ordinal;
+        MailingClient client;
+        MailingCounts counts;
+    };
+    std::vector<Late> late;
     {
         std::lock_guard lock(ctx.clientsLock);
         core_.ensureIndex();
@@ -90,16 +116,19 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
             for (const Match& m : core_.matcher.match(list, in.key, broadcast)) {
                 if (debug) {
                     matchLines.push_back(
-                        m.run == 1 ? QStringLiteral("LISTEN: CLIENT matching by ") +
-                                         QString::fromLatin1(m.rule) + QStringLiteral(" [SUCCESS]")
-                                   : QStringLiteral("LISTEN: ==[DUPLICATED]== CLIENT matching by ") +
-                                         QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
+                        m.run == 1
+                            ? QStringLiteral("LISTEN: CLIENT matching by ") +
+                                  QString::fromLatin1(m.rule) + QStringLiteral(" [SUCCESS]")
+                            : QStringLiteral("LISTEN: ==[DUPLICATED]== CLIENT matching by ") +
+                                  QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
                 }
                 ClientRecord& r = list[static_cast<std::size_t>(m.index)];
                 r.deliveryState = in.report.reportMask;
                 r.reportTime = now;
                 const auto up = ctx.tree.updateUpwards(m.index, r.deliveryState, TreeMode::Icons);
                 changed.insert(changed.end(), up.begin(), up.end());
+                noteLateReport(m.index, r, in.key.rootId,
+                               [&](Late l) { late.push_back(std::move(l)); });
             }
         }
     }
@@ -125,6 +154,20 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
             for (std::size_t k = in.firstMatchLine; k < end; ++k) debugLine(matchLines[k]);
         }
     }
+
+    // A report after the summary: its own event record and a line in the history, so that
+    // neither keeps saying "Not delivered" about a client that has confirmed.
+    for (const Late& l : late) {
+        const QString status = stateWord(l.client.state, core_.texts) + QLatin1Char(' ') +
+                               core_.texts[Text::In] + QLatin1Char(' ') + l.client.reportTime;
+        tw::diag::writeEventLog(
+            4, kLateReportEvent, l.rootId.toStdString(),
+            (l.client.name + QStringLiteral(" (") + l.client.address + QLatin1Char(')'))
+                .toStdString(),
+            status.toStdString());
+        appendHistory(core_.historyFile, lateReportLine(l.rootId, l.ordinal, l.client, l.counts));
+    }
+    if (!late.empty()) emit core_.q->mailingProgressChanged();
 
     if (changed.empty()) return;
     std::sort(changed.begin(), changed.end());

@@ -2,10 +2,13 @@
 // The report listener: one thread that watches PortListen over UDP and TCP, matches delivery,
 // confirmation and check reports to client records, and hands presence answers to the
 // scanner.
+#include <QString>
+#include <cstdint>
 #include <thread>
 #include <vector>
 
 #include "common/net_async.h"
+#include "server/data/clients.h"
 
 namespace tw::server::engine {
 
@@ -26,8 +29,16 @@ public:
     // Public so that the matching benchmark measures the real path.
     void handle(std::vector<net::Received>& batch);
 
+    // The event id of a report that arrives after its mailing's summary was written.
+    static constexpr std::uint16_t kLateReportEvent = 104;
+
 private:
     void run();
+    // With the lock held: `r` of the last mailing changed after its summary; `sink` gets
+    // what the history and the event log must hear.
+    template <class Sink>
+    void noteLateReport(int index, const tw::server::ClientRecord& r, const QString& rootId,
+                        Sink sink);
 
     Core& core_;
     net::PacketReceiver receiver_;

@@ -34,7 +34,6 @@ void sendBroadcast(const PassJob& job, const char* sentLine) {
     debugLine(QString::fromLatin1(sentLine));
 }
 
-
 // The unicast branch: every checked client in list order gets its own GUID and one attempt.
 // The clients lock is held while records are read or written and released around every
 // network operation and every debug line.

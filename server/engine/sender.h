@@ -46,7 +46,7 @@ struct PassJob {
     bool tcp = false;
     int port = 0;
     std::chrono::milliseconds connectTimeout{5000};
-    std::size_t tcpInFlight = 256;  // connection attempts under way at once
+    std::size_t tcpInFlight = 256;     // connection attempts under way at once, at least 1
     std::uint64_t listGeneration = 0;  // the list the pass was started on
 };
 

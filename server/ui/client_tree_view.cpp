@@ -9,6 +9,7 @@
 #include <QPalette>
 #include <QTreeWidget>
 #include <QTreeWidgetItem>
+#include <algorithm>
 #include <array>
 #include <vector>
 
@@ -137,12 +138,19 @@ struct ClientTreeView::Impl {
     QList<QTreeWidgetItem*> pendingTop;    // built, not yet handed to the widget
     bool flushQueued = false;
     bool anyChecked = false;
+    const tw::server::InterfaceTexts* texts = nullptr;
 
     struct Shown {
         int index;
         std::uint8_t mark;
         std::uint8_t state;
+        bool folder = false;
+        QString address, reportTime;
     };
+    static Shown shownOf(int index, const ClientRecord& r) {
+        return {index, r.checkMark, r.deliveryState, r.folder != 0, r.address, r.reportTime};
+    }
+    void describe(ClientItem* item, const Shown& row) const;
 
     ClientItem* newItem(const QString& caption, int level, std::uint8_t mark, std::uint8_t state);
     void flush();
@@ -187,6 +195,62 @@ void ClientTreeView::Impl::flush() {
     pendingTop.clear();
 }
 
+// What a screen reader says of an item, and its tooltip: the caption, the check box and the
+// delivery state in words ("PC-A, checked, confirmed at 10:41:07"), so that a blind operator
+// hears who confirmed; the colours alone say nothing to them.
+void ClientTreeView::Impl::describe(ClientItem* item, const Shown& row) const {
+    if (!texts) return;
+    using tw::server::Text;
+    const auto& t = *texts;
+    const QString sep = QStringLiteral(", ");
+    QString text = item->text(0) + sep +
+                   t[row.mark == tw::server::kMarkChecked  ? Text::AccChecked
+                     : row.mark == tw::server::kMarkPartly ? Text::AccPartlyChecked
+                                                           : Text::AccUnchecked];
+    const auto at = [&](Text word) {
+        QString w = t[word];
+        if (!row.reportTime.isEmpty())
+            w += QLatin1Char(' ') + t[Text::AccAt] + QLatin1Char(' ') + row.reportTime;
+        return w;
+    };
+    QStringList states;
+    if (row.folder) {
+        // A folder shows what its clients are, every kind that is there.
+        if (row.state & 2) states << t[Text::AccConfirmed];
+        if (row.state & 1) states << t[Text::AccDelivered];
+        if (row.state & 4) states << t[Text::AccNotDelivered];
+        if (row.state & 8) states << t[Text::AccAnswered];
+        if (states.isEmpty()) states << t[Text::AccNoNews];
+    } else {
+        switch (row.state) {
+            case 1:
+                states << at(Text::AccDelivered);
+                break;
+            case 2:
+                states << at(Text::AccConfirmed);
+                break;
+            case 4:
+                states << t[Text::AccNotDelivered];
+                break;
+            case 9:
+                states << at(Text::AccAnswered);
+                break;
+            default:
+                states << t[Text::AccNoNews];
+                break;
+        }
+    }
+    text += sep + states.join(sep);
+    item->setData(0, Qt::AccessibleTextRole, text);
+    if (!row.folder) {
+        QString tip = t[Text::ScanAddress] + QStringLiteral(": ") + row.address;
+        if (!row.reportTime.isEmpty())
+            tip += QLatin1Char('\n') + t[Text::HistoryReportTime] + QStringLiteral(": ") +
+                   row.reportTime;
+        item->setToolTip(0, tip);
+    }
+}
+
 void ClientTreeView::Impl::show(const std::vector<Shown>& rows, bool withImages) {
     flush();
     // Our own redraws are not the operator's clicks: keep them from the itemChanged handler
@@ -199,6 +263,7 @@ void ClientTreeView::Impl::show(const std::vector<Shown>& rows, bool withImages)
         const Qt::CheckState check = shownState(row.mark);
         if (item->checkState(0) != check) item->setCheckState(0, check);
         if (withImages) item->setIcon(0, icons[static_cast<std::size_t>(imageForState(row.state))]);
+        describe(item, row);
     }
     model->blockSignals(wasBlocked);
     tree->viewport()->update();
@@ -226,7 +291,7 @@ void ClientTreeView::Impl::onItemChanged(QTreeWidgetItem* changedItem, int colum
         changed.insert(changed.end(), upwards.begin(), upwards.end());
         rows.reserve(changed.size());
         for (int i : changed)
-            rows.push_back({i, records[static_cast<std::size_t>(i)].checkMark, 0});
+            rows.push_back(Impl::shownOf(i, records[static_cast<std::size_t>(i)]));
         anyChecked = clients.anyChecked();
     }
     // The widget leaves the current item alone when only the box was hit; the item acted on
@@ -329,7 +394,7 @@ void ClientTreeView::refreshItems(const QVector<int>& indices) {
         for (int i : indices) {
             if (i < 0 || static_cast<std::size_t>(i) >= records.size()) continue;
             const ClientRecord& r = records[static_cast<std::size_t>(i)];
-            rows.push_back({i, r.checkMark, r.deliveryState});
+            rows.push_back(Impl::shownOf(i, r));
         }
     }
     d_->show(rows, true);
@@ -346,6 +411,76 @@ void ClientTreeView::expandItem(int index) {
 }
 
 bool ClientTreeView::anyChecked() const { return d_->anyChecked; }
+
+void ClientTreeView::setTexts(const tw::server::InterfaceTexts* texts) {
+    d_->texts = texts;
+    refreshAll();
+}
+
+void ClientTreeView::checkOnly(const std::vector<int>& positions) {
+    std::vector<Impl::Shown> rows;
+    {
+        std::lock_guard<std::mutex> guard(d_->lock);
+        tw::server::ClientsList& records = d_->clients.records();
+        if (records.empty()) return;
+        records[0].checkMark = tw::server::kMarkUnchecked;
+        d_->clients.checkSubtree(0, tw::server::kMarkUnchecked);
+        d_->clients.updateUpwards(0, tw::server::kMarkUnchecked, TreeMode::Check);
+        for (const int i : positions) {
+            if (i <= 0 || static_cast<std::size_t>(i) >= records.size()) continue;
+            ClientRecord& r = records[static_cast<std::size_t>(i)];
+            if (r.folder) continue;
+            r.checkMark = tw::server::kMarkChecked;
+            d_->clients.updateUpwards(i, tw::server::kMarkChecked, TreeMode::Check);
+        }
+        rows.reserve(records.size());
+        for (std::size_t i = 0; i < records.size(); ++i)
+            rows.push_back(Impl::shownOf(static_cast<int>(i), records[i]));
+        d_->anyChecked = d_->clients.anyChecked();
+    }
+    d_->show(rows, false);
+}
+
+int ClientTreeView::setFilter(const QString& text) {
+    d_->flush();
+    const QString needle = text.trimmed();
+    std::vector<char> self, shown;
+    int matches = 0;
+    {
+        std::lock_guard<std::mutex> guard(d_->lock);
+        const tw::server::ClientsList& records = d_->clients.records();
+        const std::size_t n = std::min(records.size(), d_->items.size());
+        self.assign(n, 0);
+        shown.assign(n, needle.isEmpty() ? 1 : 0);
+        if (!needle.isEmpty()) {
+            std::vector<char> inside(n, 0);  // below a matching folder
+            for (std::size_t i = 0; i < n; ++i) {
+                const ClientRecord& r = records[i];
+                const QString caption = d_->items[i]->text(0);
+                self[i] = caption.contains(needle, Qt::CaseInsensitive) ||
+                          r.address.contains(needle, Qt::CaseInsensitive);
+                if (self[i] && !r.folder) ++matches;
+                const int p = r.parentIndex;
+                if (p >= 0 && static_cast<std::size_t>(p) < i) inside[i] = inside[p] || self[p];
+                shown[i] = self[i] || inside[i];
+            }
+            // The list is in tree order: a child comes after its folder, so walking it
+            // backwards hands every match up to the folders that lead to it.
+            for (std::size_t i = n; i-- > 0;) {
+                const int p = records[i].parentIndex;
+                if (shown[i] && p >= 0 && static_cast<std::size_t>(p) < i) shown[p] = 1;
+            }
+        }
+    }
+    d_->tree->setUpdatesEnabled(false);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        QTreeWidgetItem* item = d_->items[i];
+        item->setHidden(!shown[i]);
+        if (!needle.isEmpty() && shown[i] && item->childCount() > 0) item->setExpanded(true);
+    }
+    d_->tree->setUpdatesEnabled(true);
+    return matches;
+}
 
 QTreeWidgetItem* ClientTreeView::item(int index) const {
     if (index < 0 || static_cast<std::size_t>(index) >= d_->items.size()) return nullptr;

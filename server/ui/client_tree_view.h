@@ -15,9 +15,11 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "server/data/client_tree.h"
 #include "server/data/clients.h"
+#include "server/data/texts.h"
 
 class QTreeWidget;
 class QTreeWidgetItem;
@@ -51,11 +53,23 @@ public:
     // 1 when at least one item is shown fully checked (recomputed after each left click).
     bool anyChecked() const;
 
+    // The words for the items' accessible texts and tooltips; without them the items have
+    // their captions only.
+    void setTexts(const tw::server::InterfaceTexts* texts);
+
+    // Ticks exactly these clients (list positions) and nothing else; folders follow.
+    void checkOnly(const std::vector<int>& positions);
+
+    // Shows only the clients and folders whose caption or address contains `text` (any
+    // case), with the folders that lead to them and everything inside a matching folder;
+    // an empty text shows everything again. Returns how many clients match.
+    int setFilter(const QString& text);
+
     QTreeWidgetItem* item(int index) const;
     int itemCount() const;
 
 signals:
-    void leftClicked();                     // after OnTreeEvent has run for the click
+    void leftClicked();  // after OnTreeEvent has run for the click
     void rightClicked(const QPoint& globalPos);
 
 private:

@@ -4,6 +4,8 @@
 #include <QCloseEvent>
 #include <QComboBox>
 #include <QCursor>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMouseEvent>
@@ -13,10 +15,12 @@
 #include <QSpinBox>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTime>
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "common/platform/message_box.h"
 #include "server/ui/dialogs.h"
 #include "server/ui/resources.h"
 #include "server/ui/template_naming.h"
@@ -32,9 +36,11 @@ namespace {
 // bar: a narrow window clips them instead of growing to fit them.
 class StatusFields : public QWidget {
 public:
-    StatusFields(QLabel* text, QLabel* indicator, QWidget* parent) : QWidget(parent) {
+    StatusFields(QLabel* text, QLabel* indicator, QLabel* outcome, QWidget* parent)
+        : QWidget(parent) {
         labels_[0] = text;
         labels_[1] = indicator;
+        labels_[2] = outcome;
         for (QLabel* l : labels_) {
             l->setParent(this);
             l->setTextFormat(Qt::PlainText);  // worker texts carry names from the network
@@ -52,10 +58,38 @@ protected:
     void resizeEvent(QResizeEvent*) override {
         labels_[0]->setGeometry(0, 0, kStatusTextWidth, height());
         labels_[1]->setGeometry(kStatusTextWidth, 0, kStatusIndicatorWidth, height());
+        // The mailing's outcome takes what is left, after the two classic fields.
+        const int rest = kStatusTextWidth + kStatusIndicatorWidth;
+        labels_[2]->setGeometry(rest, 0, std::max(0, width() - rest), height());
     }
 
 private:
-    QLabel* labels_[2] = {};
+    QLabel* labels_[3] = {};
+};
+
+// The filter field floats over the top right corner of the tree, so opening it moves no
+// gadget of the window.
+class FloatOverTopRight : public QObject {
+public:
+    FloatOverTopRight(QWidget* floating, QWidget* host)
+        : QObject(floating), floating_(floating), host_(host) {
+        host->installEventFilter(this);
+    }
+    void place() {
+        const int w = std::min(220, std::max(80, host_->width() - 24));
+        floating_->setGeometry(host_->width() - w - 20, 2, w, floating_->sizeHint().height());
+        floating_->raise();
+    }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (watched == host_ && event->type() == QEvent::Resize) place();
+        return false;
+    }
+
+private:
+    QWidget* floating_;
+    QWidget* host_;
 };
 
 QAction* addItem(QMenu* menu, Id id, const QString& caption, Id icon = Id::XML_UI) {
@@ -91,6 +125,8 @@ MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::Server
     buildMenus();
     setupTemplates();
     setupControls();
+    setupFilter();
+    setAccessibleNames();
 }
 
 MainWindow::~MainWindow() = default;
@@ -109,13 +145,35 @@ void MainWindow::buildStatusBar() {
     statusFields_[0]->setObjectName(QStringLiteral("Status_Text"));
     statusFields_[1] = new QLabel;
     statusFields_[1]->setObjectName(QStringLiteral("Status_Indicator"));
-    bar->addWidget(new StatusFields(statusFields_[0], statusFields_[1], bar), 1);
+    statusFields_[2] = new QLabel;
+    statusFields_[2]->setObjectName(QStringLiteral("Status_Outcome"));
+    statusFields_[2]->setToolTip(texts_[Text::LegendText]);
+    bar->addWidget(new StatusFields(statusFields_[0], statusFields_[1], statusFields_[2], bar), 1);
     showStatus(texts_[Text::Ready]);
 }
 
 void MainWindow::showStatus(const QString& text) {
     statusFields_[0]->setText(QTime::currentTime().toString(QStringLiteral("hh:mm:ss")) +
                               QStringLiteral(" - ") + text);
+}
+
+QString outcomeText(const tw::server::MailingCounts& c, const QDateTime& waitEnds, bool ended,
+                    const tw::server::InterfaceTexts& texts) {
+    const QString dot = QStringLiteral(" \u00b7 ");
+    QString text = texts[Text::Confirmed] + QLatin1Char(' ') + QString::number(c.confirmed) + dot +
+                   texts[Text::Delivered] + QLatin1Char(' ') + QString::number(c.delivered) + dot +
+                   texts[Text::NotDelivered] + QLatin1Char(' ') + QString::number(c.notDelivered) +
+                   QLatin1Char(' ') + texts[Text::OutcomeOf] + QLatin1Char(' ') +
+                   QString::number(c.total);
+    if (waitEnds.isValid())
+        text += dot + texts[ended ? Text::WaitingEnded : Text::WaitingUntil] + QLatin1Char(' ') +
+                waitEnds.toString(QStringLiteral("hh:mm:ss"));
+    return text;
+}
+
+void MainWindow::showOutcome(const tw::server::MailingCounts& counts, const QDateTime& waitEnds,
+                             bool ended) {
+    statusFields_[2]->setText(outcomeText(counts, waitEnds, ended, texts_));
 }
 
 void MainWindow::setBroadcastIndicatorSource(std::function<QString()> source) {
@@ -128,13 +186,42 @@ void MainWindow::refreshBroadcastIndicator() {
 }
 
 void MainWindow::setSendCaption(const QString& caption) {
-    if (QPushButton* send = sendButton()) send->setText(caption);
+    QPushButton* send = sendButton();
+    if (!send) return;
+    send->setText(caption);
+    // The button keeps its width unless a caption needs more ("Остановить рассылку").
+    if (sendWidth_ < 0) sendWidth_ = send->minimumWidth();
+    const int needed = send->fontMetrics().horizontalAdvance(caption) +
+                       send->style()->pixelMetric(QStyle::PM_ButtonMargin) * 2 + 8;
+    send->setMinimumWidth(std::max(sendWidth_, needed));
+    if (send->maximumWidth() < needed) send->setMaximumWidth(std::max(sendWidth_, needed));
+}
+
+void MainWindow::setAccessibleNames() {
+    const auto name = [](QWidget* w, const QString& text) {
+        if (w) w->setAccessibleName(text);
+    };
+    name(editor(), texts_[Text::AccMessage]);
+    name(templatesList(), texts_[Text::AccTemplates]);
+    name(tree(), texts_[Text::AccClients]);
+    name(built_.widget<QSpinBox>(Id::Spin_Timer), texts_[Text::AccWaitTime]);
+    // A list that cannot be edited is named by its current entry; what it is for goes into
+    // the description, which screen readers read after it.
+    if (auto* unit = built_.widget<QComboBox>(Id::Combo_Timer)) {
+        unit->setAccessibleName(texts_[Text::AccWaitUnit]);
+        unit->setAccessibleDescription(texts_[Text::AccWaitUnit]);
+    }
+    name(built_.widget<QToolButton>(Id::Button_Scan), texts_[Text::ClientsScanner]);
+    name(built_.widget<QToolButton>(Id::Button_Config), texts_[Text::Settings]);
+    if (auto* cfg = built_.widget<QToolButton>(Id::Button_Config))
+        cfg->setToolTip(texts_[Text::Settings]);
 }
 
 void MainWindow::setupEditor() {
     QPlainTextEdit* ed = editor();
     if (!ed) return;
-    ed->setTabChangesFocus(false);
+    // A tab character is of no use in a popup message: Tab moves on, as in any form.
+    ed->setTabChangesFocus(true);
     limit_ = new TextLimit(ed, kMessageChars);
     connect(limit_, &TextLimit::limitReached, this, &MainWindow::beepRequested);
     // The menus open when the right button is released, not when it is pressed.
@@ -163,6 +250,37 @@ void MainWindow::buildMenus() {
     connect(addItem(scannerMenu_, Id::Menu_Scanner_Check, texts_[Text::CheckWorkingClients]),
             &QAction::triggered, this, &MainWindow::checkRequested);
 
+    // Additions after the scanner's own entries; each has a shortcut of its own.
+    scannerMenu_->addSeparator();
+    const auto withShortcut = [this](QAction* action, QKeySequence keys) {
+        action->setShortcut(keys);
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);  // so the shortcut works while the menu is closed
+        return action;
+    };
+    followUnconfirmed_ = withShortcut(scannerMenu_->addAction(texts_[Text::FollowUnconfirmed]),
+                                      QKeySequence(Qt::CTRL | Qt::Key_R));
+    followUnconfirmed_->setObjectName(QStringLiteral("Menu_Follow_Unconfirmed"));
+    connect(followUnconfirmed_, &QAction::triggered, this,
+            [this] { emit followUpRequested(false); });
+    followUndelivered_ = withShortcut(scannerMenu_->addAction(texts_[Text::FollowUndelivered]),
+                                      QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_R));
+    followUndelivered_->setObjectName(QStringLiteral("Menu_Follow_Undelivered"));
+    connect(followUndelivered_, &QAction::triggered, this,
+            [this] { emit followUpRequested(true); });
+    scannerMenu_->addSeparator();
+    QAction* find = withShortcut(scannerMenu_->addAction(texts_[Text::FindClients]),
+                                 QKeySequence(Qt::CTRL | Qt::Key_F));
+    find->setObjectName(QStringLiteral("Menu_Find_Clients"));
+    connect(find, &QAction::triggered, this, &MainWindow::openFilter);
+    QAction* legend = scannerMenu_->addAction(texts_[Text::ColourLegend]);
+    legend->setObjectName(QStringLiteral("Menu_Colour_Legend"));
+    connect(legend, &QAction::triggered, this, [this] {
+        tw::platform::showMessageBox(texts_[Text::ColourLegend], texts_[Text::LegendText],
+                                     tw::platform::BoxIcon::Information);
+    });
+    setFollowUpAvailable(false);
+
     configMenu_ = makeMenu(this, Id::Menu_Config);
     connect(addItem(configMenu_, Id::Menu_Settings, texts_[Text::Settings]), &QAction::triggered,
             this, [this] {
@@ -172,6 +290,44 @@ void MainWindow::buildMenus() {
             this, [this] { OpenChangelogDialog(*doc_, this, texts_); });
     connect(addItem(configMenu_, Id::Menu_About, texts_[Text::About]), &QAction::triggered, this,
             [this] { OpenAboutDialog(*doc_, this, texts_); });
+    QAction* history = configMenu_->addAction(texts_[Text::History]);
+    history->setObjectName(QStringLiteral("Menu_History"));
+    connect(history, &QAction::triggered, this, &MainWindow::historyRequested);
+}
+
+void MainWindow::setFollowUpAvailable(bool available) {
+    followUnconfirmed_->setEnabled(available);
+    followUndelivered_->setEnabled(available);
+}
+
+void MainWindow::setupFilter() {
+    QTreeWidget* t = tree();
+    if (!t) return;
+    filter_ = new QLineEdit(t);
+    filter_->setObjectName(QStringLiteral("Filter_Clients"));
+    filter_->setPlaceholderText(texts_[Text::FindPlaceholder]);
+    filter_->setAccessibleName(texts_[Text::FindClients]);
+    filter_->setClearButtonEnabled(true);
+    filter_->hide();
+    auto* floater = new FloatOverTopRight(filter_, t);
+    floater->place();
+    connect(filter_, &QLineEdit::textChanged, this, &MainWindow::filterChanged);
+    filter_->installEventFilter(this);
+}
+
+void MainWindow::openFilter() {
+    if (!filter_) return;
+    filter_->show();
+    filter_->raise();
+    filter_->setFocus();
+    filter_->selectAll();
+}
+
+void MainWindow::closeFilter() {
+    if (!filter_) return;
+    filter_->clear();  // shows every client again
+    filter_->hide();
+    if (QTreeWidget* t = tree()) t->setFocus();
 }
 
 void MainWindow::setupTemplates() {
@@ -209,7 +365,7 @@ void MainWindow::setupControls() {
     }
 
     if (QPushButton* send = sendButton()) {
-        send->setText(texts_[Text::SendMessage]);
+        setSendCaption(texts_[Text::SendMessage]);
         send->setToolTip(texts_[Text::SendShortcutTip]);
         connect(send, &QPushButton::clicked, this,
                 [this] { emit sendRequested(editor() ? editor()->toPlainText() : QString()); });
@@ -296,6 +452,11 @@ bool MainWindow::overWidget(QWidget* w, const QPoint& globalPos) const {
 }
 
 bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+    if (filter_ && watched == filter_ && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent*>(event)->key() == Qt::Key_Escape) {
+        closeFilter();
+        return true;
+    }
     QPlainTextEdit* ed = editor();
     QListWidget* list = templatesList();
     const bool inEditor = ed && watched == ed->viewport();

@@ -3,6 +3,7 @@
 // timer and the buttons, the status bar and the popup menus. Sending, listening and scanning
 // belong to the engine: the window only asks for them by its signals, and the engine's news
 // reaches it through the public slots (queued, on the window's thread).
+#include <QDateTime>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPointer>
@@ -11,11 +12,14 @@
 #include <memory>
 
 #include "server/data/config.h"
+#include "server/data/history.h"
 #include "server/data/templates.h"
 #include "server/data/texts.h"
 #include "server/ui/layout/ui_document.h"
 #include "server/ui/layout/window_builder.h"
 
+class QAction;
+class QLineEdit;
 class QListWidget;
 class QMenu;
 class QPlainTextEdit;
@@ -29,6 +33,11 @@ class TextLimit;
 inline constexpr char16_t kWindowTitle[] = u"Tellwick Server v1.53";
 inline constexpr int kStatusTextWidth = 360;
 inline constexpr int kStatusIndicatorWidth = 75;
+
+// "Confirmed 41 · Delivered 3 · Not delivered 2 of 46 · waiting until 10:42:05" in the
+// interface language; the waiting part only when `waitEnds` is valid.
+QString outcomeText(const tw::server::MailingCounts& counts, const QDateTime& waitEnds, bool ended,
+                    const tw::server::InterfaceTexts& texts);
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -53,8 +62,14 @@ public:
     QMenu* configMenu() const { return configMenu_; }
     QString statusText() const { return statusFields_[0]->text(); }
     QString indicatorText() const { return statusFields_[1]->text(); }
+    QString outcomeFieldText() const { return statusFields_[2]->text(); }
+    QLineEdit* filterField() const { return filter_; }
+    QAction* followUpAction(bool undelivered) const {
+        return undelivered ? followUndelivered_ : followUnconfirmed_;
+    }
 
     const tw::server::TemplatesList& templates() const { return templates_; }
+    const tw::server::InterfaceTexts& texts() const { return texts_; }
     int selectedTemplate() const { return selectedTemplate_; }
 
     // Where the broadcast indicator's text comes from (the engine); read at once and after
@@ -80,6 +95,12 @@ public slots:
     void showScannerMenu(const QPoint& globalPos);
     void saveTemplate();
     void removeSelectedTemplate();
+    // The last mailing's outcome in the status bar's third field.
+    void showOutcome(const tw::server::MailingCounts& counts, const QDateTime& waitEnds,
+                     bool ended);
+    void setFollowUpAvailable(bool available);
+    void openFilter();   // the tree's filter field, with the keyboard in it
+    void closeFilter();  // empties and hides it: every client shows again
 
 signals:
     void sendRequested(const QString& editorText);  // the send button, or Ctrl+Enter
@@ -87,6 +108,9 @@ signals:
     void checkRequested();
     void closeRequested();  // the close box: the owner runs the close sequence
     void beepRequested();   // the editor is full
+    void followUpRequested(bool undeliveredOnly);  // tick the last mailing's clients again
+    void filterChanged(const QString& text);
+    void historyRequested();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -98,6 +122,8 @@ private:
     void setupEditor();
     void setupTemplates();
     void setupControls();
+    void setupFilter();
+    void setAccessibleNames();
     void onTemplateClicked(int row);
     void popup(QMenu* menu, const QPoint& globalPos);
     bool overWidget(QWidget* w, const QPoint& globalPos) const;
@@ -110,7 +136,11 @@ private:
     BuiltWindow built_;
     tw::server::TemplatesList templates_;
     int selectedTemplate_ = -1;
-    QLabel* statusFields_[2] = {};
+    QLabel* statusFields_[3] = {};
+    QAction* followUnconfirmed_ = nullptr;
+    QAction* followUndelivered_ = nullptr;
+    QLineEdit* filter_ = nullptr;
+    int sendWidth_ = -1;  // the send button's width from the layout
     QMenu* editorMenu_ = nullptr;
     QMenu* templatesMenu_ = nullptr;
     QMenu* scannerMenu_ = nullptr;

@@ -25,6 +25,7 @@
 #include "server/ui/client_tree_view.h"
 #include "server/ui/layout/ui_document.h"
 #include "server/ui/main_window.h"
+#include "server/ui/outcome_wiring.h"
 #include "server/ui/resources.h"
 
 namespace tw::ui {
@@ -131,6 +132,7 @@ int runServer(int argc, char** argv) {
     MainWindow window(xmlUi, config, texts, tw::server::dataFilePath(config.Templates), &notifier);
     if (!window.isValid()) return 1;
     ClientTreeView treeView(window.tree(), context.tree, context.clientsLock);
+    treeView.setTexts(&texts);
     tw::server::ServerEngine engine(context, texts);
     window.setBroadcastIndicatorSource([&engine] { return engine.broadcastIndicator(); });
 
@@ -181,6 +183,9 @@ int runServer(int argc, char** argv) {
     QObject::connect(&treeView, &ClientTreeView::rightClicked, &window,
                      &MainWindow::showScannerMenu);
     QObject::connect(&window, &MainWindow::beepRequested, &app, [] { QApplication::beep(); });
+    connectOutcome(window, treeView, engine);
+    QObject::connect(&window, &MainWindow::followUpRequested, &window,
+                     [&] { anyChecked = treeView.anyChecked(); });
     QObject::connect(&window, &MainWindow::closeRequested, &window, requestQuit);
 
     // The clients database fills the tree.

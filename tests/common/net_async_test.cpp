@@ -1,9 +1,10 @@
+#include "common/net_async.h"
+
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
 #include <thread>
 
-#include "common/net_async.h"
 #include "tests/support/support.h"
 
 using namespace tw;
@@ -140,7 +141,9 @@ TEST(TcpFanOut, aLimitOfOneMakesTheAttemptsOneAfterTheOther) {
     net::sendToAllTcp(
         hosts, peer.port(), std::vector<std::uint8_t>{1, 2},
         [&](std::size_t i) { order.push_back("start " + std::to_string(i)); },
-        [&](std::size_t i, bool sent) { order.push_back((sent ? "sent " : "failed ") + std::to_string(i)); },
+        [&](std::size_t i, bool sent) {
+            order.push_back((sent ? "sent " : "failed ") + std::to_string(i));
+        },
         1);
     EXPECT_EQ(order, (std::vector<std::string>{"start 0", "sent 0", "start 1", "sent 1", "start 2",
                                                "sent 2", "start 3", "sent 3"}));

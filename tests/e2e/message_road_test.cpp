@@ -207,14 +207,19 @@ TEST_F(MessageRoad, tcpMailingWithOneClientSwitchedOff) {
     const LoggedEvent summary = waitForSummary();
     ASSERT_EQ(summary.strings.size(), 3u) << "no summary in the server's event log";
 
-    // One attempt per client in list order; only Bravo's fails, and the pass goes on.
+    // One attempt per client, side by side: Alpha's and Charlie's end before Bravo's
+    // time-out, and each client's lines stand together; only Bravo's attempt fails.
     const auto lines = server_->debugLines();
+    for (int i : {0, 1, 2})
+        EXPECT_EQ(countLines(lines, "SENDER: Current client address: " + net_->clientAddress(i)),
+                  1u)
+            << i;
     const auto at =
-        findInOrder(lines, {"SENDER: Current client address: " + net_->clientAddress(0),
+        findInOrder(lines, {"SENDER: Current client address: " + net_->clientAddress(2),
                             "SENDER: Current client address: " + net_->clientAddress(1),
-                            "SENDER: CANNOT Open connection to " + net_->clientAddress(1),
-                            "SENDER: Current client address: " + net_->clientAddress(2)});
+                            "SENDER: CANNOT Open connection to " + net_->clientAddress(1)});
     EXPECT_EQ(std::count(at.begin(), at.end(), -1), 0) << "sender lines missing or out of order";
+    EXPECT_EQ(at[2], at[1] + 1) << "Bravo's two lines stand together";
     EXPECT_EQ(countLines(lines, "SENDER: CANNOT Open connection to " + net_->clientAddress(0)) +
                   countLines(lines, "SENDER: CANNOT Open connection to " + net_->clientAddress(2)),
               0u);

@@ -84,6 +84,17 @@ int main(int argc, char** argv) {
         return 0;
     }
 
+    // One event record of the client (101) or the server (104) with the three strings
+    // given on the command line.
+    if (mode == "event-client" || mode == "event-server") {
+        const bool client = mode == "event-client";
+        tw::diag::setProgram(client ? tw::diag::kClientIdentity : tw::diag::kServerIdentity);
+        tw::diag::setEventLogSwitch(1);
+        tw::diag::writeEventLog(4, client ? 101 : 104, argc > 1 ? argv[1] : "",
+                                argc > 2 ? argv[2] : "", argc > 3 ? argv[3] : "");
+        return 0;
+    }
+
     if (mode.rfind("crash-", 0) == 0) {
         tw::diag::setProgram(tw::diag::kServerIdentity);
         tw::diag::initDebugLog(argc, argv);

@@ -174,7 +174,6 @@ void FakeClient::answer(const MessagePacket& answered, std::uint8_t mask, Transp
 
 // ---------------------------------------------------------------------------------------------
 
-
 // ---------------------------------------------------------------------------------------------
 
 void EngineTest::SetUp() {
@@ -238,9 +237,3 @@ tw::server::ClientRecord EngineTest::record(int index) {
 }
 
 }  // namespace tw::test
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}

@@ -1,16 +1,14 @@
 #include "tests/support/support.h"
 
-#include <QByteArray>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-
 #include <fcntl.h>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QByteArray>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <array>
 #include <asio.hpp>
 #include <cstdlib>
@@ -154,7 +152,8 @@ RunResult run(const std::filesystem::path& program, Process::Options options,
 }
 
 int freePort() {
-    static std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u + static_cast<unsigned>(time(nullptr)));
+    static std::mt19937 rng(static_cast<unsigned>(getpid()) * 7919u +
+                            static_cast<unsigned>(time(nullptr)));
     for (int attempt = 0; attempt < 200; ++attempt) {
         // Below the kernel's ephemeral range (32768 and up here): a port picked there can be
         // handed to some outgoing socket between this check and the test's own bind.
@@ -166,7 +165,8 @@ int freePort() {
     throw std::runtime_error("no free port");
 }
 
-TestPeer::TestPeer(int port, std::size_t maxBytes) : port_(port ? port : freePort()), maxBytes_(maxBytes) {
+TestPeer::TestPeer(int port, std::size_t maxBytes)
+    : port_(port ? port : freePort()), maxBytes_(maxBytes) {
     if (!udp_.open(port_) || !tcp_.open(port_)) throw std::runtime_error("test peer cannot listen");
     thread_ = std::thread([this] {
         for (;;) {
@@ -253,16 +253,16 @@ struct TcpSink::Impl {
     void readAll(const std::shared_ptr<asio::ip::tcp::socket>& sock,
                  const std::shared_ptr<std::vector<std::uint8_t>>& data) {
         auto buf = std::make_shared<std::array<std::uint8_t, 4096>>();
-        sock->async_read_some(asio::buffer(*buf), [this, sock, data, buf](
-                                                      const std::error_code& ec, std::size_t n) {
-            data->insert(data->end(), buf->begin(), buf->begin() + static_cast<long>(n));
-            if (!ec) {
-                readAll(sock, data);
-                return;
-            }
-            std::lock_guard lock(mutex);
-            got.push_back(*data);
-        });
+        sock->async_read_some(
+            asio::buffer(*buf), [this, sock, data, buf](const std::error_code& ec, std::size_t n) {
+                data->insert(data->end(), buf->begin(), buf->begin() + static_cast<long>(n));
+                if (!ec) {
+                    readAll(sock, data);
+                    return;
+                }
+                std::lock_guard lock(mutex);
+                got.push_back(*data);
+            });
     }
 };
 

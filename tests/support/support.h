@@ -37,10 +37,10 @@ std::filesystem::path binPath(const std::string& program);
 class Process {
 public:
     struct Options {
-        std::vector<std::string> args;                 // without the program itself
-        std::map<std::string, std::string> env;        // added to (or replacing) the parent's
+        std::vector<std::string> args;           // without the program itself
+        std::map<std::string, std::string> env;  // added to (or replacing) the parent's
         std::vector<std::string> unsetEnv;
-        std::filesystem::path workDir;                 // empty: the current folder
+        std::filesystem::path workDir;  // empty: the current folder
     };
     Process(const std::filesystem::path& program, Options options);
     ~Process();  // kills the child if it still runs
