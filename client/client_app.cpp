@@ -1,10 +1,10 @@
 #include "client/client_app.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
 #include <QPushButton>
 
 #include "client/message_window.h"
+#include "client/report_sender.h"
 #include "common/platform/diagnostics.h"
 #include "common/platform/display.h"
 #include "common/text.h"
@@ -19,38 +19,30 @@ QString toQString(const std::u16string& s) {
 }
 }  // namespace
 
-ClientApp::ClientApp(const ClientConfig& config, ClientNames names, net::UdpListener& udp,
-                     net::TcpListener& tcp, MessageWindowOptions options)
-    : config_(config), names_(std::move(names)), udp_(udp), tcp_(tcp), options_(options) {
-    passTimer_.setSingleShot(true);
-    connect(&passTimer_, &QTimer::timeout, this, [this] {
-        const bool handled = pass();
-        if (!ending_) passTimer_.start(handled ? std::chrono::milliseconds(0) : kIdlePoll);
-    });
+ClientApp::ClientApp(const ClientConfig& config, ClientNames names, ReportSender& reports,
+                     MessageWindowOptions options)
+    : config_(config), names_(std::move(names)), reports_(reports), options_(options) {
+    minuteTimer_.setSingleShot(true);
+    connect(&minuteTimer_, &QTimer::timeout, this, &ClientApp::onMinute);
 }
 
-void ClientApp::start() { passTimer_.start(0); }
+ClientApp::~ClientApp() { delete window_; }
 
-bool ClientApp::pass() {
-    if (ending_) return false;
-    // A datagram is handled before a waiting TCP connection; the connection stays in the
-    // listen backlog until a pass finds no datagram.
-    std::optional<net::Received> r = udp_.poll(kMessagePacketSize);
-    if (!r) r = tcp_.poll(kMessagePacketSize, kTcpReadLimit);
-    if (!r) return false;
-    // A connection closed without a byte, or an empty datagram, carries no packet.
-    if (r->data.empty()) return true;
-    handle(*r);
-    return true;
+void ClientApp::handlePackets(const std::vector<net::Received>& packets,
+                              Clock::time_point arrival) {
+    for (const net::Received& r : packets) handle(r, arrival);
 }
 
 void ClientApp::report(const ReplyTarget& target, const MessagePacket& packet, std::uint8_t kind,
                        const char* linePrefix) {
-    sendReport(target, names_, packet, kind);
-    diag::debugLog(linePrefix + reportedLine(target, names_, kind));
+    const auto bytes = buildReport(names_, packet, kind).serialize();
+    reports_.send(target, std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
+                  linePrefix + reportedLine(target, names_, kind));
 }
 
-void ClientApp::handle(const net::Received& received) {
+void ClientApp::handle(const net::Received& received, Clock::time_point arrival) {
+    // A connection closed without a byte, or an empty datagram, carries no packet.
+    if (ending_ || received.data.empty()) return;
     const MessagePacket packet = MessagePacket::parse(received.data);
     const ReplyTarget target{received.peerAddress, config_.portSender, received.transport};
 
@@ -68,61 +60,95 @@ void ClientApp::handle(const net::Received& received) {
             report(target, packet, M_REP_ACTIVE);
             break;
         case PacketAction::ShowText:
-            showMessage(packet, target);
+            if (waiting_.size() >= kMaxWaiting) {
+                diag::debugLog("QUEUE FULL. DROPPED: ServerIP = " + target.serverIp +
+                               ", MsgRootId = " + utf16ToUtf8(packet.msgRootId));
+                break;
+            }
+            waiting_.push_back({packet, target, arrival});
+            if (!window_) showNext();
             break;
     }
 }
 
-void ClientApp::showMessage(const MessagePacket& packet, const ReplyTarget& target) {
+void ClientApp::showNext() {
+    while (!window_ && !waiting_.empty() && !ending_) {
+        Pending next = std::move(waiting_.front());
+        waiting_.pop_front();
+        // A copy of a message that was on screen when it came is a repeat by now.
+        if (decidePacket(next.packet, lastConfirmed_) == PacketAction::Duplicate) {
+            report(next.target, next.packet, M_REP_CONFIRMED, "DUPLICATED MESSAGE. ");
+            continue;
+        }
+        show(std::move(next));
+    }
+}
+
+void ClientApp::show(Pending pending) {
+    shown_ = std::move(pending);
+    const MessagePacket& packet = shown_.packet;
     words_ = chooseWindowWords(toQString(packet.language), words_);
-    const bool reportsWanted = packet.systemMessage & kSysReportsWanted;
-    const std::string server = utf16ToUtf8(packet.serverName);
-    const std::string rootId = utf16ToUtf8(packet.msgRootId);
-    const std::string text = utf16ToUtf8(packet.msgText);
 
-    MessageWindow window(toQString(packet.msgText), words_.title);
-    window.show();
-    window.raise();
-    window.activateWindow();
+    window_ = new MessageWindow(toQString(packet.msgText), words_.title);
+    connect(window_, &MessageWindow::confirmed, this, &ClientApp::onConfirmed);
+    // The minutes count from the message's arrival: one that waited behind another shows
+    // its age at once.
+    minuteCounter_ = 1;
+    const auto waited = Clock::now() - shown_.arrival;
+    if (const auto minutes = static_cast<int>(waited / options_.minuteInterval); minutes >= 1) {
+        window_->setWindowTitle(minuteTitle(words_, minutes));
+        minuteCounter_ = minutes + 1;
+    }
+    window_->show();
+    window_->raise();
+    window_->activateWindow();
+    window_->armKeyGuard(options_.keyGuard);
     platform::wakeDisplay();
-    // Let the window reach the screen before a report to a slow server can hold us up.
-    QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
-    if (ending_) return;
 
-    diag::writeEventLog(kInformation, 101, server, rootId, text);
-    if (reportsWanted) report(target, packet, M_REP_DELIVERED);
+    diag::writeEventLog(kInformation, 101, utf16ToUtf8(packet.serverName),
+                        utf16ToUtf8(packet.msgRootId), utf16ToUtf8(packet.msgText));
+    if (packet.systemMessage & kSysReportsWanted) report(shown_.target, packet, M_REP_DELIVERED);
 
-    QEventLoop loop;
-    connect(&window, &MessageWindow::confirmed, &loop, &QEventLoop::quit);
-    QTimer minute;
-    int minuteCounter = 1;
-    connect(&minute, &QTimer::timeout, &window, [&] {
-        window.setWindowTitle(minuteTitle(words_, minuteCounter));
-        ++minuteCounter;
-    });
-    minute.start(options_.minuteInterval);
+    armMinuteTimer();
     if (options_.autoConfirm)
-        QTimer::singleShot(*options_.autoConfirm, &window, [&] { window.okButton()->click(); });
-    // The guard starts only now, so keys typed while the report above was under way are
-    // dropped as well.
-    window.armKeyGuard(options_.keyGuard);
-    if (ending_) return;
-    loop.exec();
-    if (ending_) return;  // the session ended with the message still unconfirmed
+        QTimer::singleShot(*options_.autoConfirm, window_,
+                           [w = window_] { w->okButton()->click(); });
+}
 
-    // The window goes at once; a report to a server that is slow to answer must not keep
-    // it on screen after OK.
-    minute.stop();
-    window.release();
-    diag::writeEventLog(kInformation, 102, server, rootId, text);
-    if (reportsWanted) report(target, packet, M_REP_CONFIRMED);
+void ClientApp::armMinuteTimer() {
+    const auto due = shown_.arrival + minuteCounter_ * options_.minuteInterval;
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due - Clock::now());
+    minuteTimer_.start(std::max(left, std::chrono::milliseconds(0)));
+}
+
+void ClientApp::onMinute() {
+    if (!window_) return;
+    window_->setWindowTitle(minuteTitle(words_, minuteCounter_));
+    ++minuteCounter_;
+    armMinuteTimer();
+}
+
+void ClientApp::onConfirmed() {
+    if (!window_ || ending_) return;
+    minuteTimer_.stop();
+    // The window goes at once; it is deleted once its click has been dealt with.
+    MessageWindow* done = window_;
+    window_ = nullptr;
+    done->release();
+    done->deleteLater();
+
+    const MessagePacket& packet = shown_.packet;
+    diag::writeEventLog(kInformation, 102, utf16ToUtf8(packet.serverName),
+                        utf16ToUtf8(packet.msgRootId), utf16ToUtf8(packet.msgText));
+    if (packet.systemMessage & kSysReportsWanted) report(shown_.target, packet, M_REP_CONFIRMED);
     lastConfirmed_ = packet.msgRootId;
+    showNext();
 }
 
 void ClientApp::endSession() {
     if (ending_) return;
     ending_ = true;
-    passTimer_.stop();
+    minuteTimer_.stop();
     diag::writeEventLog(kInformation, 103);
     QCoreApplication::exit(0);
 }

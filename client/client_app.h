@@ -1,18 +1,25 @@
 #pragma once
-// The resident loop: polls the two listeners, answers probes and repeats, and shows each
-// text message in its own window, one at a time.
+// The resident client: answers probes and repeats the moment they arrive, and shows text
+// messages one at a time, in the order they came, each in its own window.
 #include <QObject>
 #include <QTimer>
 #include <chrono>
+#include <deque>
+#include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "client/config.h"
 #include "client/packet_handling.h"
+#include "client/packet_pump.h"
 #include "client/window_text.h"
 #include "common/net.h"
 
 namespace tw::client {
+
+class MessageWindow;
+class ReportSender;
 
 struct MessageWindowOptions {
     std::chrono::milliseconds minuteInterval{60000};
@@ -24,38 +31,53 @@ struct MessageWindowOptions {
 class ClientApp : public QObject {
     Q_OBJECT
 public:
-    // Idle polling interval; a pass that handled a packet is followed by the next at once.
-    static constexpr std::chrono::milliseconds kIdlePoll{40};
+    // Text messages waiting behind the one on screen; a flood beyond this is dropped, the
+    // oldest messages kept.
+    static constexpr std::size_t kMaxWaiting = 50;
     // How long a TCP peer may take to deliver its packet before we give up on it.
     static constexpr std::chrono::milliseconds kTcpReadLimit{2000};
 
-    ClientApp(const ClientConfig& config, ClientNames names, net::UdpListener& udp,
-              net::TcpListener& tcp, MessageWindowOptions options = {});
+    ClientApp(const ClientConfig& config, ClientNames names, ReportSender& reports,
+              MessageWindowOptions options = {});
+    ~ClientApp() override;
 
-    // Starts polling in the running event loop.
-    void start();
-    // One pass: UDP first, TCP only when no datagram was waiting. True when a packet was
-    // handled.
-    bool pass();
-    // Event 103, then every event loop ends and the program exits with 0.
+    // Packets as the network delivered them, in order, all taken at `arrival`.
+    void handlePackets(const std::vector<net::Received>& packets, Clock::time_point arrival);
+    // Event 103, then the event loop ends and the program exits with 0.
     void endSession();
 
     const std::u16string& lastConfirmedRootId() const { return lastConfirmed_; }
+    std::size_t waitingCount() const { return waiting_.size(); }
+    // The window on screen, if any.
+    MessageWindow* window() const { return window_; }
 
 private:
-    void handle(const net::Received& received);
+    struct Pending {
+        MessagePacket packet;
+        ReplyTarget target;
+        Clock::time_point arrival;
+    };
+
+    void handle(const net::Received& received, Clock::time_point arrival);
     void report(const ReplyTarget& target, const MessagePacket& packet, std::uint8_t kind,
                 const char* linePrefix = "");
-    void showMessage(const MessagePacket& packet, const ReplyTarget& target);
+    void showNext();
+    void show(Pending pending);
+    void onMinute();
+    void armMinuteTimer();
+    void onConfirmed();
 
     ClientConfig config_;
     ClientNames names_;
-    net::UdpListener& udp_;
-    net::TcpListener& tcp_;
+    ReportSender& reports_;
     MessageWindowOptions options_;
-    QTimer passTimer_;
     std::u16string lastConfirmed_;
     WindowWords words_;
+    std::deque<Pending> waiting_;
+    MessageWindow* window_ = nullptr;
+    Pending shown_;
+    QTimer minuteTimer_;
+    int minuteCounter_ = 1;
     bool ending_ = false;
 };
 

@@ -8,7 +8,10 @@
 #include "client/client_app.h"
 #include "client/config.h"
 #include "client/end_of_session.h"
+#include "client/packet_pump.h"
+#include "client/report_sender.h"
 #include "common/net.h"
+#include "common/net_async.h"
 #include "common/platform/diagnostics.h"
 #include "common/platform/host_names.h"
 #include "common/platform/message_box.h"
@@ -28,15 +31,36 @@ void fail(const std::string& text, bool withDebugLine) {
 
 client::MessageWindowOptions windowOptions() {
     client::MessageWindowOptions o;
-    // Test hook only: lets tests that run without a keyboard confirm a message.
+    // Test hooks only: let tests that run without a keyboard confirm a message, and watch
+    // the minute count without waiting for minutes.
     if (const char* v = std::getenv("TELLWICK_TEST_CONFIRM_AFTER_MS"); v && *v)
         o.autoConfirm = std::chrono::milliseconds(std::atoi(v));
+    if (const char* v = std::getenv("TELLWICK_TEST_MINUTE_MS"); v && std::atoi(v) > 0)
+        o.minuteInterval = std::chrono::milliseconds(std::atoi(v));
     return o;
+}
+
+// On a Wayland desktop a window cannot ask to stay above the others; through XWayland it can,
+// and the X window managers of the large desktops honour it (weston's does not). So when
+// both displays are there and the user has not picked a platform, X11 comes first, Wayland
+// only when the X server cannot be reached.
+void preferX11OnWayland() {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM") &&
+        !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") && !qEnvironmentVariableIsEmpty("DISPLAY"))
+        qputenv("QT_QPA_PLATFORM", "xcb;wayland");
+}
+
+// Which of the two listeners a failed open could not get: the UDP port is taken first, and
+// only when that worked the TCP port is tried.
+bool udpPortFree(int port) {
+    net::UdpListener probe;
+    return probe.open(port);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    preferX11OnWayland();
     QApplication app(argc, argv);
     // The client has no window while idle; closing a message window must not end it.
     app.setQuitOnLastWindowClosed(false);
@@ -61,28 +85,36 @@ int main(int argc, char** argv) {
 
     diag::debugLog("Network connections initializing...");
     diag::debugLog("Creating udp-listener...");
-    net::UdpListener udp;
-    if (!udp.open(config.portListen)) {
-        fail("Can't open udp-port " + std::to_string(config.portListen) + ". Already busy?", true);
+    net::PacketReceiver receiver(kMessagePacketSize, client::ClientApp::kTcpReadLimit);
+    if (!receiver.open(config.portListen)) {
+        const std::string port = std::to_string(config.portListen);
+        if (udpPortFree(config.portListen)) {
+            diag::debugLog("Creating tcp-listener...");
+            fail("Can't open tcp-port " + port + ". Already busy?", true);
+        } else {
+            fail("Can't open udp-port " + port + ". Already busy?", true);
+        }
         return 0;
     }
     diag::debugLog("Creating tcp-listener...");
-    net::TcpListener tcp;
-    if (!tcp.open(config.portListen)) {
-        fail("Can't open tcp-port " + std::to_string(config.portListen) + ". Already busy?", true);
-        return 0;
-    }
 
     client::ClientNames names{platform::netbiosName(), platform::fqdnName()};
     diag::debugLog("NameNETBIOS = " + names.netbios);
     diag::debugLog("NameFQDN = " + names.fqdn);
 
-    client::ClientApp client(config, names, udp, tcp, windowOptions());
+    // Destroyed in reverse: the pump stops reading first, the report thread goes last.
+    client::ReportSender reports;
+    client::ClientApp client(config, names, reports, windowOptions());
     client::EndOfSessionWatcher endOfSession;
     QObject::connect(&endOfSession, &client::EndOfSessionWatcher::requested, &client,
                      &client::ClientApp::endSession);
+    client::PacketPump pump(
+        receiver, &client,
+        [&client](const std::vector<net::Received>& packets, client::Clock::time_point arrival) {
+            client.handlePackets(packets, arrival);
+        });
 
     diag::writeEventLog(kInformation, 100);
-    client.start();
+    pump.start();
     return app.exec();
 }

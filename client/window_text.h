@@ -6,6 +6,7 @@
 #include <QPoint>
 #include <QSize>
 #include <QString>
+#include <QStringList>
 #include <QStringView>
 
 namespace tw::client {
@@ -36,14 +37,37 @@ QString minuteTitle(WindowWords& words, int minutes);
 QFont messageFont();
 
 struct MessageLayout {
-    QSize textSize;    // W x H
-    QSize innerSize;   // the window's client area
-    QPoint buttonPos;  // the OK button (90 x 25)
+    QStringList lines;  // as shown: the text's own lines, too wide ones wrapped
+    QSize textSize;     // the whole text: W x H, or wider when the window had to be widened
+    QSize viewSize;     // the text area in the window: the whole text, or for a text too
+                        // tall for the screen as many whole lines as fit, and a scroll bar
+    QSize innerSize;    // the window's client area
+    QPoint buttonPos;   // the OK button (90 x 25)
+    bool scrolls() const { return viewSize != textSize; }
 };
 
+// What the screen leaves for the text; 0 means no limit.
+struct TextLimits {
+    int width = 0;
+    int height = 0;
+    int scrollBarWidth = 0;
+};
+
+// Narrowest client area that holds OK with its margins.
+inline constexpr int kMinInnerWidth = kMargin + kButtonWidth + kMargin;
+
 // Sizes from the font's own metrics: W is the widest line, H is one line height per line
-// (empty lines count); the text sits at (10, 10) and the button under it, centred.
-MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics);
+// (empty lines count); the text sits at (10, 10) and the button under it, centred. So that
+// the window and OK stay on the screen, a line wider than the limit is wrapped at spaces (a
+// word wider than that between characters), and a text taller than the limit is shown as
+// many whole lines as fit, with a scroll bar beside them. A window too narrow for OK is
+// widened to hold it, with the lines centred in the wider text area.
+MessageLayout layoutMessage(const QString& text, const QFontMetrics& metrics,
+                            TextLimits limits = {});
+
+// The room that keeps a message window inside `available` (the screen's area for windows),
+// leaving room for the margins, OK and a window manager's frame.
+TextLimits textLimitsFor(QSize available, int scrollBarWidth);
 
 // Top-left corner that centres a frame of `outer` on a screen of `screen`; a frame larger
 // than the screen counts as the screen's size, so it starts at the screen's edge.

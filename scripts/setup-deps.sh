@@ -8,7 +8,9 @@ PACKAGES=(
   qt6-base-dev qt6-base-dev-tools libqt6opengl6-dev
   libpcre2-dev libexpat1-dev libasio-dev libsystemd-dev libsodium-dev
   googletest libgtest-dev libgmock-dev libbenchmark-dev
+  libxcb1-dev
   xvfb xauth xdotool x11-utils imagemagick
+  openbox wmctrl weston xwayland qt6-wayland
   fonts-liberation fonts-dejavu-core
   iproute2 nftables iptables
   dpkg-dev file man-db lintian devscripts appstream desktop-file-utils mandoc

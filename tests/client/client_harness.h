@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -47,5 +48,44 @@ public:
     int useEventLogger;
     TestPeer peer;
 };
+
+// A private X server (Xvfb) on the first free display number, optionally with a real window
+// manager (openbox) on it, and the X tools the tests look at windows with.
+class PrivateDisplay {
+public:
+    explicit PrivateDisplay(bool withWindowManager = false);
+    // Empty when the server did not come up; problem() then says why.
+    const std::string& name() const { return name_; }
+    std::string problem() const;
+    // Whether Xvfb, xdotool and xprop (and openbox, when asked for) are installed.
+    static std::string missingTools(bool withWindowManager);
+
+    RunResult tool(const std::string& program, std::vector<std::string> args) const;
+    RunResult xdotool(std::vector<std::string> args) const { return tool("xdotool", args); }
+    // The id of the visible window with exactly this title, or "".
+    std::string findWindow(const std::string& title) const;
+    // xprop's line for one property of a window ("-root" for the root window).
+    std::string property(const std::string& window, const std::string& name) const;
+    // The window ids of _NET_CLIENT_LIST_STACKING, bottom first, as numbers.
+    std::vector<unsigned long> stacking() const;
+    unsigned long activeWindow() const;
+    // Client area (absolute) and the window manager's frame extents of a window.
+    struct Geometry {
+        int x = 0, y = 0, width = 0, height = 0;
+        int left = 0, right = 0, top = 0, bottom = 0;
+    };
+    std::optional<Geometry> geometry(const std::string& window) const;
+    // The colour of one screen pixel as "#RRGGBB".
+    std::string pixel(int x, int y) const;
+
+private:
+    bool start(bool withWindowManager);
+
+    std::unique_ptr<Process> server_;
+    std::unique_ptr<Process> windowManager_;
+    std::string name_;
+};
+
+unsigned long windowNumber(const std::string& id);
 
 }  // namespace tw::test

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <csignal>
+#include <span>
 
 #include "common/net.h"
 #include "common/text.h"
@@ -128,40 +129,119 @@ TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) 
     h.send(makePacket(5, u"501"), Transport::Udp);
     ASSERT_TRUE(h.peer.waitForCount(5));
     EXPECT_EQ(h.reports()[4].report.reportMask, M_REP_ACTIVE);
+    ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 5; }));
     EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101, 102, 101, 102}));
     EXPECT_EQ(h.peer.count(), 5u);
 }
 
-TEST(ClientProcess, packetsWaitWhileAWindowIsOpenAndUdpGoesBeforeTcp) {
+TEST(ClientProcess, keepsAnsweringWhileAWindowIsOpenAlsoBesideAStalledConnection) {
     ClientHarness h;
-    auto client = h.start({"--debug"}, confirmAfter("1500"));
+    auto client = h.start();  // nobody presses OK
     ASSERT_TRUE(h.waitStarted(*client)) << client->err();
 
     h.send(makePacket(1, u"700", u"first"), Transport::Tcp);
     ASSERT_TRUE(h.peer.waitForCount(1));  // delivered: the window is up
-    // While it is open: a check probe over TCP, then the same message again over UDP.
-    h.send(makePacket(5, u"701"), Transport::Tcp);
+    // A sender that connects and then stalls halfway through its packet.
+    const auto probe = makePacket(5, u"702").serialize();
+    auto stalled = net::openConnection("127.0.0.1", h.listenPort, Transport::Tcp);
+    ASSERT_NE(stalled, nullptr);
+    ASSERT_TRUE(stalled->send(std::span(probe).first(100)));
+
+    // While the window is open and the connection hangs: probes over both transports, a copy
+    // of the message on screen and a second text.
+    h.send(makePacket(5, u"701"), Transport::Udp);
+    h.send(makePacket(3, u"701"), Transport::Tcp);
     h.send(makePacket(1, u"700", u"first"), Transport::Udp);
+    h.send(makePacket(1, u"703", u"second"), Transport::Udp);
+    ASSERT_TRUE(h.peer.waitForCount(3));
+    // The stalled sender finishes its packet: it was still being read, and is answered too.
+    ASSERT_TRUE(stalled->send(std::span(probe).subspan(100)));
+    stalled->close();
     ASSERT_TRUE(h.peer.waitForCount(4));
 
-    const auto lines = h.debugLines();
-    // The datagram was read before the waiting connection, and both only after OK.
-    EXPECT_EQ(linesWith(lines, "Conn mode = "),
-              (std::vector<std::string>{"Conn mode = 1", "Conn mode = 2", "Conn mode = 1"}));
-    const auto reported = linesWith(lines, "REPORTED: ");
-    ASSERT_EQ(reported.size(), 4u);
-    EXPECT_TRUE(reported[0].ends_with("#M_REP_DELIVERED"));
-    EXPECT_TRUE(reported[1].ends_with("#M_REP_CONFIRMED"));
-    EXPECT_TRUE(reported[2].starts_with("DUPLICATED MESSAGE. "));
-    EXPECT_TRUE(reported[3].ends_with("#M_REP_ACTIVE"));
     const auto rs = h.reports();
-    EXPECT_EQ(std::count_if(rs.begin(), rs.end(),
-                            [](const GotReport& r) {
-                                return r.report.reportMask == M_REP_ACTIVE &&
-                                       r.transport == Transport::Tcp;
-                            }),
-              1);
-    EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101, 102}));
+    const auto answer = [&](std::uint8_t kind, Transport t, const std::u16string& root) {
+        return std::count_if(rs.begin(), rs.end(), [&](const GotReport& r) {
+            return r.report.reportMask == kind && r.transport == t && r.report.msgRootId == root;
+        });
+    };
+    EXPECT_EQ(rs[0].report.reportMask, M_REP_DELIVERED);
+    EXPECT_EQ(answer(M_REP_ACTIVE, Transport::Udp, u"701"), 1);
+    EXPECT_EQ(answer(M_REP_IAMHERE, Transport::Tcp, u"701"), 1);
+    EXPECT_EQ(answer(M_REP_ACTIVE, Transport::Tcp, u"702"), 1);
+    // Neither the copy nor the second text has been answered or shown yet.
+    h.send(makePacket(5, u"704"), Transport::Udp);
+    ASSERT_TRUE(h.peer.waitForCount(5));
+    EXPECT_EQ(h.reports()[4].report.msgRootId, u"704");
+    EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101}));
+    // Each answer's debug line follows its send.
+    ASSERT_TRUE(waitFor([&] { return linesWith(h.debugLines(), "REPORTED: ").size() == 5; }));
+    EXPECT_EQ(linesWith(h.debugLines(), "INCOMING_PACKET FROM SERVER: ").size(), 7u);
+
+    client->signal(SIGTERM);
+    EXPECT_EQ(client->wait(), 0);
+    EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101, 103}));
+}
+
+TEST(ClientProcess, textsThatCameMeanwhileAreShownInOrderOfArrival) {
+    ClientHarness h;
+    auto client = h.start({"--debug"}, confirmAfter("300"));
+    ASSERT_TRUE(h.waitStarted(*client)) << client->err();
+
+    // Each one is in before the next is sent, so that the order of arrival is known.
+    const struct {
+        std::uint8_t flags;
+        const char16_t* root;
+        const char16_t* text;
+        Transport transport;
+    } texts[] = {{1, u"801", u"one", Transport::Udp},
+                 {1, u"802", u"two", Transport::Tcp},
+                 {0, u"803", u"three", Transport::Udp},  // from the console: no reports
+                 {1, u"804", u"four", Transport::Tcp}};
+    std::size_t n = 0;
+    for (const auto& t : texts) {
+        h.send(makePacket(t.flags, t.root, t.text), t.transport);
+        ASSERT_TRUE(waitFor([&] {
+            return linesWith(h.debugLines(), "INCOMING_PACKET FROM SERVER: ").size() == n + 1;
+        }));
+        ++n;
+    }
+    ASSERT_TRUE(h.peer.waitForCount(6));
+    ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 9; }));
+
+    std::vector<std::pair<std::uint8_t, std::u16string>> got;
+    for (const auto& r : h.reports()) got.emplace_back(r.report.reportMask, r.report.msgRootId);
+    EXPECT_EQ(got,
+              (std::vector<std::pair<std::uint8_t, std::u16string>>{{M_REP_DELIVERED, u"801"},
+                                                                    {M_REP_CONFIRMED, u"801"},
+                                                                    {M_REP_DELIVERED, u"802"},
+                                                                    {M_REP_CONFIRMED, u"802"},
+                                                                    {M_REP_DELIVERED, u"804"},
+                                                                    {M_REP_CONFIRMED, u"804"}}));
+    std::vector<std::string> shown;
+    for (const auto& e : h.events())
+        shown.push_back(std::to_string(e.id) + (e.strings.size() > 2 ? " " + e.strings[2] : ""));
+    EXPECT_EQ(shown, (std::vector<std::string>{"100 ", "101 one", "102 one", "101 two", "102 two",
+                                               "101 three", "102 three", "101 four", "102 four"}));
+}
+
+TEST(ClientProcess, aFloodOfTextsKeepsFiftyWaitingAndDropsTheRestWithALine) {
+    ClientHarness h;
+    auto client = h.start();  // nobody presses OK
+    ASSERT_TRUE(h.waitStarted(*client)) << client->err();
+    // One on screen, fifty waiting, five dropped; the probe behind them is still answered.
+    for (int i = 0; i < 56; ++i)
+        h.send(makePacket(0, utf8ToUtf16(std::to_string(1000 + i)), u"flood"), Transport::Udp);
+    h.send(makePacket(5, u"2000"), Transport::Udp);
+    ASSERT_TRUE(h.peer.waitForCount(1));
+    EXPECT_EQ(h.reports()[0].report.msgRootId, u"2000");
+    ASSERT_TRUE(waitFor([&] { return linesWith(h.debugLines(), "REPORTED: ").size() == 1; }));
+    const auto dropped = linesWith(h.debugLines(), "QUEUE FULL. DROPPED: ");
+    ASSERT_EQ(dropped.size(), 5u);
+    EXPECT_EQ(dropped[0], "QUEUE FULL. DROPPED: ServerIP = 127.0.0.1, MsgRootId = 1051");
+    EXPECT_TRUE(dropped[4].ends_with("MsgRootId = 1055"));
+    EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101}));
+    EXPECT_TRUE(client->running());
 }
 
 TEST(ClientProcess, shortPacketIsReadAsZeroPaddedAndEmptyConnectionsAreIgnored) {
@@ -178,6 +258,8 @@ TEST(ClientProcess, shortPacketIsReadAsZeroPaddedAndEmptyConnectionsAreIgnored) 
     h.send(makePacket(5, u"78"), Transport::Tcp);
     ASSERT_TRUE(h.peer.waitForCount(1));
     EXPECT_EQ(h.reports()[0].report.reportMask, M_REP_ACTIVE);
+    // The probe is answered while the window of the short packet may still be up.
+    ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 3; }));
     const auto ev = h.events();
     ASSERT_EQ(ev.size(), 3u);
     EXPECT_EQ(ev[1].strings, (std::vector<std::string>{"OPERATOR-PC", "77", ""}));

@@ -2,9 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <QAccessible>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 #include <algorithm>
@@ -30,8 +34,8 @@ Expected fromMetrics(const QStringList& lines) {
 
 }  // namespace
 
+// Texts that fit the screen and are wider than OK keep exactly the size of their lines.
 TEST(MessageWindow, sizeAndButtonFollowTheFontMetrics) {
-    const QString longLine(500, u'W');
     struct Case {
         const char* name;
         QString text;
@@ -44,13 +48,12 @@ TEST(MessageWindow, sizeAndButtonFollowTheFontMetrics) {
          QStringLiteral("Short\nA much longer second line"),
          {QStringLiteral("Short"), QStringLiteral("A much longer second line")}},
         {"empty middle line",
-         QStringLiteral("Top\n\nBottom line"),
-         {QStringLiteral("Top"), QString(), QStringLiteral("Bottom line")}},
-        {"empty text", QString(), {QString()}},
+         QStringLiteral("Top\n\nThe bottom line is longer"),
+         {QStringLiteral("Top"), QString(), QStringLiteral("The bottom line is longer")}},
         {"markup and ampersand measured literally",
          QStringLiteral("<b>Tom & Jerry</b>"),
          {QStringLiteral("<b>Tom & Jerry</b>")}},
-        {"500 characters", longLine, {longLine}},
+        {"40 characters", QString(40, u'W'), {QString(40, u'W')}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -60,27 +63,119 @@ TEST(MessageWindow, sizeAndButtonFollowTheFontMetrics) {
         EXPECT_EQ(w.textView()->text(), c.text);
         EXPECT_EQ(w.size(), QSize(10 + e.w + 10, 10 + e.h + 10 + 25 + 10));
         EXPECT_EQ(w.okButton()->geometry(), QRect((10 + e.w + 10) / 2 - 45, 10 + e.h + 10, 90, 25));
-        EXPECT_GT(e.h, 0);
+        EXPECT_GT(e.w, 90);  // narrower texts are widened for OK (below)
     }
     const QFontMetrics fm(messageFont());
     // The empty middle line counts as a full line.
     EXPECT_EQ(layoutMessage(QStringLiteral("a\n\nb"), fm).textSize.height(), 3 * fm.height());
 }
 
-TEST(MessageWindow, isCentredOnThePrimaryScreenEvenWhenWiderThanIt) {
-    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
+TEST(MessageWindow, tooWideTextWrapsAtWordsAndTooNarrowWindowHoldsOk) {
+    const QFontMetrics fm(messageFont());
+    const int max = 300;
+    QString words;
+    for (int i = 0; words.size() < 500; ++i) words += QStringLiteral("word%1 ").arg(i);
+    words.truncate(500);
+    struct Case {
+        const char* name;
+        QString text;
+        QString joiner;  // what the breaks took out
+    } cases[] = {
+        {"words", words, QStringLiteral(" ")},
+        {"one word of 500 characters", QString(500, u'W'), QString()},
+        {"surrogate pairs are not split", QString::fromUtf16(u"\U0001F600").repeated(200),
+         QString()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const MessageLayout l = layoutMessage(c.text, fm, {max});
+        ASSERT_GT(l.lines.size(), 1);
+        int widest = 0;
+        for (const QString& line : l.lines) {
+            EXPECT_LE(fm.horizontalAdvance(line), max) << line.toStdString();
+            EXPECT_FALSE(line.isEmpty());
+            EXPECT_FALSE(line.back().isHighSurrogate());
+            widest = std::max(widest, fm.horizontalAdvance(line));
+        }
+        EXPECT_EQ(l.lines.join(c.joiner), c.text);
+        EXPECT_EQ(l.textSize, QSize(widest, static_cast<int>(l.lines.size()) * fm.height()));
+        EXPECT_EQ(l.innerSize.width(), 10 + widest + 10);
+    }
+    // Greedy: a break comes only where the next word would not fit.
+    const MessageLayout l = layoutMessage(words, fm, {max});
+    for (qsizetype i = 0; i + 1 < l.lines.size(); ++i)
+        EXPECT_GT(fm.horizontalAdvance(l.lines[i] + u' ' + l.lines[i + 1].section(u' ', 0, 0)),
+                  max);
+    // Lines of their own are kept, only the long one is wrapped.
+    const MessageLayout mixed = layoutMessage(QStringLiteral("Short\n") + words, fm, {max});
+    EXPECT_EQ(mixed.lines.first(), QStringLiteral("Short"));
+
+    // Too narrow for OK: the window is widened, the text area with it, OK inside.
+    for (const QString& narrow : {QStringLiteral("Hi"), QString(), QStringLiteral("i")}) {
+        const MessageLayout n = layoutMessage(narrow, fm, {max});
+        EXPECT_EQ(n.innerSize.width(), 110);
+        EXPECT_EQ(n.textSize.width(), 90);
+        EXPECT_EQ(n.buttonPos, QPoint(10, 10 + fm.height() + 10));
+    }
+}
+
+TEST(MessageWindow, tooTallTextShowsTheLinesThatFitAndScrolls) {
+    const QFontMetrics fm(messageFont());
+    QStringList many;
+    for (int i = 0; i < 200; ++i) many << QStringLiteral("line %1").arg(i);
+    const QString text = many.join(u'\n');
+    const TextLimits limits{400, 10 * fm.height() + 5, 15};
+    const MessageLayout l = layoutMessage(text, fm, limits);
+    EXPECT_TRUE(l.scrolls());
+    EXPECT_EQ(l.lines, many);
+    EXPECT_EQ(l.textSize.height(), 200 * fm.height());
+    EXPECT_EQ(l.viewSize, QSize(l.textSize.width() + 15, 10 * fm.height()));
+    EXPECT_EQ(l.innerSize, QSize(10 + l.viewSize.width() + 10, 10 + l.viewSize.height() + 45));
+    EXPECT_EQ(l.buttonPos.y(), 10 + l.viewSize.height() + 10);
+    // A text that fits does not scroll, and wide lines leave room for the scroll bar.
+    EXPECT_FALSE(layoutMessage(QStringLiteral("a\nb"), fm, limits).scrolls());
+    const MessageLayout wide = layoutMessage((QString(60, u'W') + u'\n').repeated(40), fm, limits);
+    EXPECT_TRUE(wide.scrolls());
+    EXPECT_LE(wide.viewSize.width(), 400);
+
+    MessageWindow w(text, QStringLiteral("Message"));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    EXPECT_TRUE(screen->availableGeometry().contains(w.frameGeometry()));
+    ASSERT_NE(w.scrollArea(), nullptr);
+    EXPECT_EQ(w.textView()->text(), text);
+    QScrollBar* bar = w.scrollArea()->verticalScrollBar();
+    EXPECT_EQ(bar->value(), 0);
+    QTest::keyClick(w.okButton(), Qt::Key_PageDown);
+    EXPECT_GT(bar->value(), 0);
+    QTest::keyClick(w.okButton(), Qt::Key_End);
+    EXPECT_EQ(bar->value(), bar->maximum());
+    EXPECT_TRUE(w.okButton()->hasFocus());
+}
+
+TEST(MessageWindow, isCentredOnThePrimaryScreenAndALongTextKeepsOkOnIt) {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    const QSize size = screen->geometry().size();
     MessageWindow small(QStringLiteral("Hello"), QStringLiteral("Message"));
     small.show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&small));
     const QRect f = small.frameGeometry();
     EXPECT_EQ(f.topLeft(),
-              QPoint((screen.width() - f.width()) / 2, (screen.height() - f.height()) / 2));
+              QPoint((size.width() - f.width()) / 2, (size.height() - f.height()) / 2));
 
-    MessageWindow wide(QString(500, u'W'), QStringLiteral("Message"));
-    wide.show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(&wide));
-    EXPECT_GT(wide.width(), screen.width());
-    EXPECT_EQ(wide.frameGeometry().left(), 0);
+    for (const QString& text :
+         {QString(500, u'W'), QString(QStringLiteral("long words ")).repeated(45),
+          QStringLiteral("Hi"), QString(500, u'\n')}) {
+        MessageWindow w(text, QStringLiteral("Message"));
+        w.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+        EXPECT_TRUE(screen->availableGeometry().contains(w.frameGeometry()));
+        const QRect ok(w.okButton()->mapToGlobal(QPoint(0, 0)), w.okButton()->size());
+        EXPECT_TRUE(w.geometry().contains(ok));
+        EXPECT_EQ(ok.size(), QSize(90, 25));
+        EXPECT_EQ(w.textView()->text(), text);
+    }
 
     EXPECT_EQ(centredFramePosition(QSize(1280, 1024), QSize(301, 100)), QPoint(489, 462));
     EXPECT_EQ(centredFramePosition(QSize(1280, 1024), QSize(6000, 2000)), QPoint(0, 0));
@@ -122,6 +217,86 @@ TEST(MessageWindow, onlyOkClosesItAndKeysWaitForTheGuard) {
 
     w.release();
     EXPECT_FALSE(w.isVisible());
+}
+
+TEST(MessageWindow, aKeyCountsOnlyAfterAQuietGuardWithNoKeyPressed) {
+    constexpr auto guard = 300ms;
+    MessageWindow w(QStringLiteral("Read me"), QStringLiteral("Message"));
+    QSignalSpy confirmed(&w, &MessageWindow::confirmed);
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.armKeyGuard(guard);
+    QElapsedTimer sinceKey;
+    sinceKey.start();
+    const auto waitQuiet = [&] {
+        while (sinceKey.elapsed() <= guard.count() + 50) QTest::qWait(20);
+    };
+
+    // Long after the window came up, but right after another key: typing goes on.
+    for (Qt::Key typed : {Qt::Key_A, Qt::Key_Z, Qt::Key_1}) {
+        waitQuiet();
+        QTest::keyClick(w.okButton(), typed);
+        for (Qt::Key k : {Qt::Key_Return, Qt::Key_Space, Qt::Key_Enter})
+            QTest::keyClick(w.okButton(), k);
+        sinceKey.restart();
+        EXPECT_EQ(confirmed.count(), 0);
+    }
+    // A quiet guard later the key is taken, Space (pressed and released) as well as Return.
+    waitQuiet();
+    QTest::keyClick(w.okButton(), Qt::Key_Space);
+    EXPECT_EQ(confirmed.count(), 1);
+    sinceKey.restart();
+    waitQuiet();
+    QTest::keyClick(w.okButton(), Qt::Key_Return);
+    EXPECT_EQ(confirmed.count(), 2);
+}
+
+TEST(MessageWindow, comesBackWhenMinimisedOrHiddenFromOutside) {
+    MessageWindow w(QStringLiteral("Still here"), QStringLiteral("Message"));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+    w.showMinimized();
+    QTRY_VERIFY(w.isVisible() && !(w.windowState() & Qt::WindowMinimized));
+    w.hide();
+    QTRY_VERIFY(w.isVisible());
+    // Released by the program, it goes for good.
+    w.release();
+    QTest::qWait(50);
+    EXPECT_FALSE(w.isVisible());
+}
+
+TEST(MessageWindow, screenReadersGetAnAlertWithReadableTextAndADefaultOk) {
+    const QString text = QStringLiteral("Fire drill & <b>stairs</b>\nat 11:00");
+    MessageWindow w(text, QStringLiteral("Message"));
+    w.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&w));
+
+    QAccessibleInterface* window = QAccessible::queryAccessibleInterface(&w);
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->role(), QAccessible::AlertMessage);
+    EXPECT_EQ(window->text(QAccessible::Name), QStringLiteral("Message"));
+    EXPECT_EQ(window->text(QAccessible::Description), text);
+
+    QAccessibleInterface* label = nullptr;
+    QAccessibleInterface* ok = nullptr;
+    for (int i = 0; i < window->childCount(); ++i) {
+        QAccessibleInterface* c = window->child(i);
+        if (c->role() == QAccessible::StaticText) label = c;
+        if (c->role() == QAccessible::PushButton) ok = c;
+    }
+    ASSERT_NE(label, nullptr);
+    QAccessibleTextInterface* t = label->textInterface();
+    ASSERT_NE(t, nullptr);
+    EXPECT_EQ(t->characterCount(), text.size());
+    EXPECT_EQ(t->text(0, t->characterCount()), text);
+    EXPECT_EQ(t->text(0, 10), QStringLiteral("Fire drill"));
+    EXPECT_EQ(t->text(-5, 1000), text);  // out-of-range offsets are clamped, not trusted
+    EXPECT_TRUE(label->state().readOnly);
+    EXPECT_EQ(label->text(QAccessible::Name), text);
+
+    ASSERT_NE(ok, nullptr);
+    EXPECT_EQ(ok->text(QAccessible::Name), QStringLiteral("OK"));
+    EXPECT_TRUE(ok->state().defaultButton);
 }
 
 TEST(WindowTitle, countsMinutesInBothLanguages) {

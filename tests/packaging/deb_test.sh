@@ -332,14 +332,15 @@ wait_for 10 has_event 101 || fail "no event 101 for the shown message"
 grep -F '"id":101,' "$events" | grep -F '"Deployed with the packages\nsecond line"' >/dev/null ||
     fail "event 101 does not carry the text: $(cat "$events")"
 
-# The user answers it: Return, repeated until the window takes it (it ignores keys in
-# its first second).
+# The user answers it: Return after a quiet second, again after another if it was missed
+# (the window takes Enter only after a second in which no key was pressed in it).
 DISPLAY=$display xdotool windowfocus --sync "$wid" || fail "cannot focus the message window"
 confirm() {
+    sleep 1.2
     DISPLAY=$display xdotool key Return >/dev/null 2>&1 || true
-    has_event 102
+    wait_for 2 has_event 102
 }
-wait_for 30 confirm || fail "the message was not confirmed"
+wait_for 1 confirm || fail "the message was not confirmed"
 wait_for 10 bash -c "! DISPLAY=$display xdotool search --onlyvisible --name '^Message\$' >/dev/null" ||
     fail "the message window stayed open"
 
