@@ -1,5 +1,7 @@
 #include "common/text.h"
 
+#include <cstdio>
+
 namespace tw {
 
 std::u16string utf8ToUtf16(std::string_view in) {
@@ -84,6 +86,44 @@ std::u16string asciiUpper(std::u16string_view s) {
     for (char16_t& c : out)
         if (c >= u'a' && c <= u'z') c = static_cast<char16_t>(c - u'a' + u'A');
     return out;
+}
+
+void appendJsonString(std::string& out, std::string_view utf8) {
+    out += '"';
+    for (const char c : utf16ToUtf8(utf8ToUtf16(utf8))) {
+        switch (c) {
+            case '"':
+                out += "\\\"";
+                break;
+            case '\\':
+                out += "\\\\";
+                break;
+            case '\n':
+                out += "\\n";
+                break;
+            case '\r':
+                out += "\\r";
+                break;
+            case '\t':
+                out += "\\t";
+                break;
+            case '\b':
+                out += "\\b";
+                break;
+            case '\f':
+                out += "\\f";
+                break;
+            default:
+                if (static_cast<unsigned char>(c) < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
+                    out += buf;
+                } else {
+                    out += c;
+                }
+        }
+    }
+    out += '"';
 }
 
 }  // namespace tw

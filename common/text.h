@@ -13,4 +13,9 @@ std::string utf16ToUtf8(std::u16string_view utf16);
 std::string asciiUpper(std::string_view s);
 std::u16string asciiUpper(std::u16string_view s);
 
+// Appends `utf8` to `out` as a JSON string, quotes included: quotes, backslashes and control
+// characters escaped, bad UTF-8 turned into U+FFFD, so the line stays valid JSON whatever the
+// text (names and texts come from the network and the operator).
+void appendJsonString(std::string& out, std::string_view utf8);
+
 }  // namespace tw

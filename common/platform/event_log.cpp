@@ -27,46 +27,7 @@ const MessageTableEntry* findEntry(std::uint32_t id, const MessageTableEntry* ta
     return nullptr;
 }
 
-// Bad UTF-8 would make the whole line invalid JSON; the round trip turns it into U+FFFD.
 std::string validUtf8(std::string_view s) { return utf16ToUtf8(utf8ToUtf16(s)); }
-
-void appendJsonString(std::string& out, std::string_view s) {
-    out += '"';
-    for (const char c : validUtf8(s)) {
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\b':
-                out += "\\b";
-                break;
-            case '\f':
-                out += "\\f";
-                break;
-            default:
-                if (static_cast<unsigned char>(c) < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", static_cast<unsigned>(c));
-                    out += buf;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
-}
 
 // The language the process would show its messages in: LC_ALL, then LC_MESSAGES, then LANG.
 bool russianLocale() {
@@ -93,7 +54,8 @@ bool sendToJournal(const EventRecord& record, const MessageTableEntry* entry,
     };
     if (entry && entry->journalId) fields.push_back(std::string("MESSAGE_ID=") + entry->journalId);
     for (std::size_t i = 0; entry && i < record.strings.size(); ++i) {
-        if (entry->fields[i]) fields.push_back(std::string(entry->fields[i]) + '=' + validUtf8(record.strings[i]));
+        if (entry->fields[i])
+            fields.push_back(std::string(entry->fields[i]) + '=' + validUtf8(record.strings[i]));
     }
     std::vector<iovec> iov;
     iov.reserve(fields.size());

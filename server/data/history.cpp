@@ -7,6 +7,8 @@
 #include <QJsonObject>
 #include <cstring>
 
+#include "common/text.h"
+
 namespace tw::server {
 
 namespace {
@@ -33,40 +35,10 @@ const char* outcomeToken(std::uint8_t state) {
     }
 }
 
-// A JSON string: names and texts come from the network and the operator, so every quote,
-// backslash and control character is escaped.
 void appendString(QByteArray& out, const QString& s) {
-    out += '"';
-    const QByteArray utf8 = s.toUtf8();
-    for (const char c : utf8) {
-        const auto u = static_cast<unsigned char>(c);
-        switch (c) {
-            case '"':
-                out += "\\\"";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\r':
-                out += "\\r";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            default:
-                if (u < 0x20) {
-                    char buf[8];
-                    std::snprintf(buf, sizeof buf, "\\u%04x", u);
-                    out += buf;
-                } else {
-                    out += c;
-                }
-        }
-    }
-    out += '"';
+    std::string json;
+    tw::appendJsonString(json, s.toStdString());
+    out.append(json.data(), static_cast<qsizetype>(json.size()));
 }
 
 void appendCounts(QByteArray& out, const MailingCounts& c) {

@@ -36,6 +36,17 @@ asio::ip::address_v4 v4(const std::string& a) { return asio::ip::make_address_v4
 
 }  // namespace
 
+FakeClient::Options clientAt(const char* address, int port, int serverPort, bool answersText) {
+    FakeClient::Options o;
+    o.address = address;
+    o.port = port;
+    o.serverPort = serverPort;
+    o.name = std::string("PC-") + address;
+    o.fqdn = o.name + ".EXAMPLE.TEST";
+    o.answerText = answersText;
+    return o;
+}
+
 std::string debugLogText() { return readFile(workDir() / "debug_server.log"); }
 std::string eventLogText() {
     const auto p = workDir() / "events.jsonl";

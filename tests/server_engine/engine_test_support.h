@@ -78,6 +78,11 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
+// A fake client at `address` (a 127.x address) named "PC-" + address, answering text
+// messages when `answersText`.
+FakeClient::Options clientAt(const char* address, int port, int serverPort,
+                             bool answersText = true);
+
 std::string debugLogText();  // the server's debug log of this test process
 std::string eventLogText();  // the event log file of this test process
 void clearLogs();

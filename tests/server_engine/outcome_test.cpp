@@ -11,16 +11,6 @@ using namespace tw::test;
 
 namespace {
 
-FakeClient::Options clientAt(const char* address, int port, int serverPort, bool answers) {
-    FakeClient::Options o;
-    o.address = address;
-    o.port = port;
-    o.serverPort = serverPort;
-    o.name = std::string("PC-") + address;
-    o.answerText = answers;
-    return o;
-}
-
 std::vector<std::string> lines(const std::string& text) {
     std::vector<std::string> out;
     std::size_t from = 0;

@@ -9,16 +9,6 @@ using namespace tw::test;
 
 namespace {
 
-FakeClient::Options clientAt(const char* address, int port, int serverPort) {
-    FakeClient::Options o;
-    o.address = address;
-    o.port = port;
-    o.serverPort = serverPort;
-    o.name = std::string("PC-") + address;
-    o.fqdn = o.name + ".EXAMPLE.TEST";
-    return o;
-}
-
 int eventCount(const std::string& log) {
     int n = 0;
     for (auto p = log.find("\"id\":101"); p != std::string::npos; p = log.find("\"id\":101", p + 1))

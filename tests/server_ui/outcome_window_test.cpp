@@ -18,18 +18,9 @@
 namespace tw::ui::test {
 namespace {
 
+using tw::test::clientAt;
 using tw::test::FakeClient;
 using tw::test::waitUntil;
-
-FakeClient::Options clientAt(const char* address, int port, int serverPort, bool answers) {
-    FakeClient::Options o;
-    o.address = address;
-    o.port = port;
-    o.serverPort = serverPort;
-    o.name = std::string("PC-") + address;
-    o.answerText = answers;
-    return o;
-}
 
 class OutcomeWindowTest : public MainWindowTest {
 protected:
