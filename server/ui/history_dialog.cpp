@@ -65,6 +65,12 @@ HistoryDialog::HistoryDialog(std::filesystem::path file, const tw::server::Inter
         rows.push_back(row);
     }
     mailings_->addTopLevelItems(rows);
+    // Widths for the usual contents, set once: measuring 10,000 rows would slow the opening.
+    const int widths[] = {150, 250, 80, 80, 80, 90, 60};
+    for (int c = 0; c < 7; ++c) mailings_->setColumnWidth(c, widths[c]);
+    clients_->setColumnWidth(0, 200);
+    clients_->setColumnWidth(1, 140);
+    clients_->setColumnWidth(2, 120);
 
     auto* splitter = new QSplitter(Qt::Vertical, this);
     splitter->addWidget(mailings_);

@@ -173,7 +173,10 @@ QString outcomeText(const tw::server::MailingCounts& c, const QDateTime& waitEnd
 
 void MainWindow::showOutcome(const tw::server::MailingCounts& counts, const QDateTime& waitEnds,
                              bool ended) {
-    statusFields_[2]->setText(outcomeText(counts, waitEnds, ended, texts_));
+    const QString text = outcomeText(counts, waitEnds, ended, texts_);
+    statusFields_[2]->setText(text);
+    // The whole of it stays readable where the window cuts the field short.
+    statusFields_[2]->setToolTip(text + QStringLiteral("\n\n") + texts_[Text::LegendText]);
 }
 
 void MainWindow::setBroadcastIndicatorSource(std::function<QString()> source) {

@@ -2,6 +2,7 @@
 
 #include <QPlainTextEdit>
 #include <QTimer>
+#include <memory>
 
 #include "server/data/texts.h"
 #include "server/engine/engine.h"
@@ -20,10 +21,18 @@ void connectOutcome(MainWindow& window, ClientTreeView& tree, ServerEngine& engi
     auto* refresh = new QTimer(&window);
     refresh->setSingleShot(true);
     refresh->setInterval(100);
-    QObject::connect(refresh, &QTimer::timeout, &window, [&window, &engine] {
+    // The end of the waiting time is also told in the first field, once per mailing: in a
+    // narrow window the third field may be cut off.
+    auto endTold = std::make_shared<QDateTime>();
+    QObject::connect(refresh, &QTimer::timeout, &window, [&window, &engine, endTold] {
         const auto progress = engine.mailingProgress();
         window.setFollowUpAvailable(progress.has_value());
-        if (progress) window.showOutcome(progress->counts, progress->waitEnds, progress->ended);
+        if (!progress) return;
+        window.showOutcome(progress->counts, progress->waitEnds, progress->ended);
+        if (progress->ended && *endTold != progress->waitEnds) {
+            *endTold = progress->waitEnds;
+            window.showStatus(window.outcomeFieldText());
+        }
     });
     const auto later = [refresh] {
         if (!refresh->isActive()) refresh->start();

@@ -82,6 +82,8 @@ TEST_F(OutcomeWindowTest, countsFollowUpFilterAndHistoryOfOneMailing) {
         return outcome().startsWith(QStringLiteral(
             "Confirmed 1 \u00b7 Delivered 1 \u00b7 Not delivered 1 of 3 \u00b7 waiting ended "));
     })) << outcome().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return window->statusText().endsWith(outcome()); }))
+        << "the end is told in the first field too: " << window->statusText().toStdString();
 
     // Follow-up: exactly those who did not confirm, then those who were not delivered.
     window->editor()->clear();
