@@ -13,6 +13,7 @@ namespace tw::client {
 
 namespace {
 constexpr std::uint16_t kInformation = 4;
+constexpr std::uint32_t kEventRefused = 105;
 
 QString toQString(const std::u16string& s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
@@ -21,9 +22,15 @@ QString toQString(const std::u16string& s) {
 
 ClientApp::ClientApp(const ClientConfig& config, ClientNames names, ReportSender& reports,
                      MessageWindowOptions options)
-    : config_(config), names_(std::move(names)), reports_(reports), options_(options) {
+    : config_(config),
+      names_(std::move(names)),
+      reports_(reports),
+      options_(options),
+      refused_(options.minuteInterval) {
     minuteTimer_.setSingleShot(true);
     connect(&minuteTimer_, &QTimer::timeout, this, &ClientApp::onMinute);
+    refusedTimer_.setSingleShot(true);
+    connect(&refusedTimer_, &QTimer::timeout, this, &ClientApp::tellRefused);
 }
 
 ClientApp::~ClientApp() { delete window_; }
@@ -35,9 +42,33 @@ void ClientApp::handlePackets(const std::vector<net::Received>& packets,
 
 void ClientApp::report(const ReplyTarget& target, const MessagePacket& packet, std::uint8_t kind,
                        const char* linePrefix) {
-    const auto bytes = buildReport(names_, packet, kind).serialize();
-    reports_.send(target, std::vector<std::uint8_t>(bytes.begin(), bytes.end()),
-                  linePrefix + reportedLine(target, names_, kind));
+    const auto record = buildReport(names_, packet, kind).serialize();
+    std::vector<std::uint8_t> bytes = officeKey_
+                                          ? auth::mac(record, *officeKey_, auth::nowMs())
+                                          : std::vector<std::uint8_t>(record.begin(), record.end());
+    reports_.send(target, std::move(bytes), linePrefix + reportedLine(target, names_, kind));
+}
+
+void ClientApp::noteRefused(std::size_t count, const std::string& lastPeer,
+                            const std::string& lastReason) {
+    if (ending_) return;
+    lastRefusedPeer_ = lastPeer;
+    lastRefusedReason_ = lastReason;
+    const auto now = RejectionTally::Clock::now();
+    if (refused_.note(count, now)) {
+        tellRefused();
+    } else if (!refusedTimer_.isActive()) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(refused_.nextAllowed() - now);
+        refusedTimer_.start(std::max(left, std::chrono::milliseconds(0)));
+    }
+}
+
+void ClientApp::tellRefused() {
+    if (ending_ || refused_.pending() == 0) return;
+    const std::size_t n = refused_.take(RejectionTally::Clock::now());
+    diag::writeEventLog(kInformation, kEventRefused, std::to_string(n), lastRefusedPeer_,
+                        lastRefusedReason_);
 }
 
 void ClientApp::handle(const net::Received& received, Clock::time_point arrival) {
@@ -149,6 +180,7 @@ void ClientApp::endSession() {
     if (ending_) return;
     ending_ = true;
     minuteTimer_.stop();
+    refusedTimer_.stop();
     diag::writeEventLog(kInformation, 103);
     QCoreApplication::exit(0);
 }

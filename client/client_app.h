@@ -13,7 +13,9 @@
 #include "client/config.h"
 #include "client/packet_handling.h"
 #include "client/packet_pump.h"
+#include "client/trust.h"
 #include "client/window_text.h"
+#include "common/auth.h"
 #include "common/net.h"
 
 namespace tw::client {
@@ -43,6 +45,11 @@ public:
 
     // Packets as the network delivered them, in order, all taken at `arrival`.
     void handlePackets(const std::vector<net::Received>& packets, Clock::time_point arrival);
+    // From now on every report carries a MAC under this office key.
+    void setOfficeKey(auth::Key key) { officeKey_ = std::move(key); }
+    // Packets refused before they reached us: told to the event log (event 105) at most
+    // once a minute (options' minuteInterval), with how many there were since the last record.
+    void noteRefused(std::size_t count, const std::string& lastPeer, const std::string& lastReason);
     // Event 103, then the event loop ends and the program exits with 0.
     void endSession();
 
@@ -66,6 +73,7 @@ private:
     void onMinute();
     void armMinuteTimer();
     void onConfirmed();
+    void tellRefused();
 
     ClientConfig config_;
     ClientNames names_;
@@ -79,6 +87,10 @@ private:
     QTimer minuteTimer_;
     int minuteCounter_ = 1;
     bool ending_ = false;
+    std::optional<auth::Key> officeKey_;
+    RejectionTally refused_;
+    std::string lastRefusedPeer_, lastRefusedReason_;
+    QTimer refusedTimer_;
 };
 
 }  // namespace tw::client

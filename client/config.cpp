@@ -17,12 +17,18 @@ int toPort(std::int64_t v) {
 
 ClientConfig readClientConfig(const std::filesystem::path& file) {
     ClientConfig c;
+    c.file = file;
     prefs::PrefsFile f;
     if (!f.load(file)) return c;
     c.useEventLogger = static_cast<std::uint8_t>(
         f.getInt("Common", "Log.UseEventLogger", c.useEventLogger) & 0xFF);
     c.portListen = toPort(f.getInt("Network", "Net.PortListen", c.portListen));
     c.portSender = toPort(f.getInt("Network", "Net.PortSender", c.portSender));
+    c.allowFrom = f.getString("Network", "Net.AllowFrom", "");
+    c.operatorKey = f.getString("Security", "Sec.OperatorKey", "");
+    c.officeKey = f.getString("Security", "Sec.OfficeKey", "");
+    c.maxClockSkewText = f.getString("Security", "Sec.MaxClockSkew", "");
+    c.maxClockSkew = f.getInt("Security", "Sec.MaxClockSkew", c.maxClockSkew);
     return c;
 }
 

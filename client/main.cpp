@@ -10,6 +10,7 @@
 #include "client/end_of_session.h"
 #include "client/packet_pump.h"
 #include "client/report_sender.h"
+#include "client/trust.h"
 #include "common/net.h"
 #include "common/net_async.h"
 #include "common/platform/diagnostics.h"
@@ -79,13 +80,21 @@ int main(int argc, char** argv) {
     const client::ClientConfig config =
         client::readClientConfig(std::filesystem::current_path() / "cln_config.ini");
     diag::setEventLogSwitch(config.useEventLogger);
+    // A key that cannot be used stops the client: receiving unsigned instead would look like
+    // protection and be none.
+    client::TrustResult trust = client::loadTrust(config);
+    if (!trust.trust) {
+        fail(trust.error, true);
+        return 0;
+    }
+    client::PacketGate gate(*trust.trust);
 
     // Shows "Error!" and ends with 0 when the event source cannot be registered.
     if (config.useEventLogger == 1) diag::registerClientEventSourceOrExit();
 
     diag::debugLog("Network connections initializing...");
     diag::debugLog("Creating udp-listener...");
-    net::PacketReceiver receiver(kMessagePacketSize, client::ClientApp::kTcpReadLimit);
+    net::PacketReceiver receiver(gate.readSize(), client::ClientApp::kTcpReadLimit);
     if (!receiver.open(config.portListen)) {
         const std::string port = std::to_string(config.portListen);
         if (udpPortFree(config.portListen)) {
@@ -105,6 +114,7 @@ int main(int argc, char** argv) {
     // Destroyed in reverse: the pump stops reading first, the report thread goes last.
     client::ReportSender reports;
     client::ClientApp client(config, names, reports, windowOptions());
+    if (trust.trust->officeKey) client.setOfficeKey(*trust.trust->officeKey);
     client::EndOfSessionWatcher endOfSession;
     QObject::connect(&endOfSession, &client::EndOfSessionWatcher::requested, &client,
                      &client::ClientApp::endSession);
@@ -113,6 +123,12 @@ int main(int argc, char** argv) {
         [&client](const std::vector<net::Received>& packets, client::Clock::time_point arrival) {
             client.handlePackets(packets, arrival);
         });
+
+    if (!trust.trust->allowFrom.empty() || trust.trust->operatorKey)
+        pump.setGate([&gate](const net::Received& r) { return gate.refuse(r, auth::nowMs()); },
+                     [&client](const client::PacketPump::Refused& r) {
+                         client.noteRefused(r.count, r.lastPeer, r.lastReason);
+                     });
 
     diag::writeEventLog(kInformation, 100);
     pump.start();

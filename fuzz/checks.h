@@ -27,6 +27,9 @@ std::string checkClientsIni(Bytes input);
 std::string checkUiDocument(Bytes input);
 // The command-line sender's arguments (separated by zero bytes) and address list.
 std::string checkCommandLine(Bytes input);
+// The authentication trailer after a message or a report, under fixed keys, and the client's
+// gate and allow list that stand on it.
+std::string checkTrailer(Bytes input);
 
 struct Target {
     std::string_view name;  // also the folder of its seeds and kept inputs
@@ -37,6 +40,7 @@ inline constexpr Target kTargets[] = {
     {"packets", checkPackets},        {"prefs", checkPrefs},
     {"clients_xml", checkClientsXml}, {"clients_ini", checkClientsIni},
     {"ui_document", checkUiDocument}, {"command_line", checkCommandLine},
+    {"trailer", checkTrailer},
 };
 
 }  // namespace tw::fuzz

@@ -19,6 +19,10 @@ const platform::MessageTableEntry kClientMessages[] = {
     {103, "System shutdown signal was received. Terminating.\r\n",
      "Получен сигнал завершения работы системы. Конец работы программы.\r\n",
      "1777d8f2ca2b4b15981df36f9c2be2ac"},
+    {105, "Packets rejected: %1%rLast from: %2%rReason: %3\r\n",
+     "Отклонено пакетов: %1%rПоследний от: %2%rПричина: %3\r\n",
+     "01ae475c0ae64a949937624aa564d96e",
+     {"TELLWICK_REJECTED", "TELLWICK_PEER", "TELLWICK_REASON"}},
 };
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tests/client/client_harness.h"
 
 #include <algorithm>
+#include <asio.hpp>
 #include <cctype>
 #include <sstream>
 
@@ -82,6 +83,25 @@ void ClientHarness::send(const MessagePacket& packet, Transport transport) const
 void ClientHarness::sendBytes(const std::vector<std::uint8_t>& bytes, Transport transport) const {
     if (!net::sendBlock("127.0.0.1", listenPort, transport, bytes))
         throw std::runtime_error("cannot reach the client");
+}
+
+void ClientHarness::sendBytesFrom(const std::string& source, const std::vector<std::uint8_t>& bytes,
+                                  Transport transport) const {
+    asio::io_context ctx;
+    const auto from = asio::ip::make_address_v4(source);
+    const auto to = asio::ip::make_address_v4("127.0.0.1");
+    const auto port = static_cast<unsigned short>(listenPort);
+    if (transport == Transport::Udp) {
+        asio::ip::udp::socket s(ctx, asio::ip::udp::endpoint(from, 0));
+        s.send_to(asio::buffer(bytes), asio::ip::udp::endpoint(to, port));
+    } else {
+        asio::ip::tcp::socket s(ctx);
+        s.open(asio::ip::tcp::v4());
+        s.bind(asio::ip::tcp::endpoint(from, 0));
+        s.connect(asio::ip::tcp::endpoint(to, port));
+        asio::write(s, asio::buffer(bytes));
+        s.shutdown(asio::ip::tcp::socket::shutdown_send);
+    }
 }
 
 std::vector<GotReport> ClientHarness::reports() const {

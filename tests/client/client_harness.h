@@ -36,6 +36,9 @@ public:
 
     void send(const MessagePacket& packet, Transport transport) const;
     void sendBytes(const std::vector<std::uint8_t>& bytes, Transport transport) const;
+    // From a chosen loopback address (127.x.y.z) instead of 127.0.0.1.
+    void sendBytesFrom(const std::string& source, const std::vector<std::uint8_t>& bytes,
+                       Transport transport) const;
     std::vector<GotReport> reports() const;
     std::vector<LoggedEvent> events() const;
     std::vector<int> eventIds() const;

@@ -2,6 +2,7 @@
 
 #include "client/config.h"
 #include "client/packet_handling.h"
+#include "client/trust.h"
 #include "tests/support/support.h"
 
 using namespace tw;
@@ -95,4 +96,64 @@ TEST(ClientConfigFile, readsKeysByGroupWithDefaults) {
         EXPECT_EQ(c.portListen, r.listen) << r.why;
         EXPECT_EQ(c.portSender, r.sender) << r.why;
     }
+}
+
+TEST(AllowFrom, addressesAndNetworksDecideWhoIsHeard) {
+    struct Row {
+        const char* list;
+        const char* peer;
+        bool allowed;
+    } rows[] = {
+        {"", "203.0.113.9", true},  // no list: everyone
+        {"  ", "203.0.113.9", true},
+        {"10.0.0.5", "10.0.0.5", true},
+        {"10.0.0.5", "10.0.0.6", false},
+        {"10.0.0.0/24", "10.0.0.255", true},
+        {"10.0.0.0/24", "10.0.1.0", false},
+        {"10.0.0.77/24", "10.0.0.1", true},  // host bits of a network are ignored
+        {"192.168.1.0/31", "192.168.1.1", true},
+        {"192.168.1.0/31", "192.168.1.2", false},
+        {"0.0.0.0/0", "203.0.113.9", true},
+        {"10.0.0.5/32", "10.0.0.5", true},
+        {"172.16.0.0/12, 10.0.0.1", "172.31.255.255", true},
+        {"172.16.0.0/12 , 10.0.0.1", "10.0.0.1", true},
+        {"172.16.0.0/12,10.0.0.1", "172.32.0.0", false},
+        {"10.0.0.1", "not an address", false},
+    };
+    for (const Row& r : rows) {
+        AllowList list;
+        ASSERT_EQ(list.parse(r.list), "") << r.list;
+        EXPECT_EQ(list.allows(r.peer), r.allowed) << r.list << " / " << r.peer;
+    }
+}
+
+TEST(AllowFrom, anEntryThatIsNoAddressOrNetworkIsAFaultAndKeepsNothing) {
+    for (const char* bad :
+         {"10.0.0.256", "10.0.0", "10.0.0.1/33", "10.0.0.1/", "10.0.0.1/-1", "10.0.0.1/8x",
+          "10.0.0.1/008", "PC-01", "10.0.0.1,", ",", "10.0.0.1,,10.0.0.2", "10.0.0.1 10.0.0.2"}) {
+        AllowList list;
+        EXPECT_NE(list.parse(bad), "") << bad;
+        // A refused list is not a list that lets everyone in by accident: it is empty, and
+        // the client does not start with it.
+        EXPECT_TRUE(list.empty()) << bad;
+    }
+}
+
+TEST(RejectionTally, tellsTheFirstAtOnceAndTheRestOncePerInterval) {
+    using namespace std::chrono_literals;
+    const auto t0 = RejectionTally::Clock::time_point{} + 1000s;
+    RejectionTally tally(60s);
+    EXPECT_FALSE(tally.note(0, t0));  // nothing to tell
+    ASSERT_TRUE(tally.note(1, t0));
+    EXPECT_EQ(tally.take(t0), 1u);
+    EXPECT_FALSE(tally.note(2, t0 + 10s));
+    EXPECT_FALSE(tally.note(3, t0 + 59s));
+    EXPECT_EQ(tally.nextAllowed(), t0 + 60s);
+    EXPECT_EQ(tally.pending(), 5u);
+    EXPECT_EQ(tally.take(t0 + 60s), 5u);  // the timer's record
+    EXPECT_FALSE(tally.note(1, t0 + 100s));
+    EXPECT_EQ(tally.take(t0 + 120s), 1u);
+    // After a quiet interval the next one is told at once again.
+    EXPECT_TRUE(tally.note(4, t0 + 500s));
+    EXPECT_EQ(tally.take(t0 + 500s), 4u);
 }
