@@ -223,7 +223,9 @@ std::vector<std::uint8_t> mac(std::span<const std::uint8_t> record, const Key& o
 }
 
 ReplayGuard::ReplayGuard(std::chrono::seconds maxSkew, std::size_t capacity)
-    : maxSkew_(maxSkew), capacity_(capacity) {}
+    // A skew of zero or less would wrap round to a window of centuries once unsigned: the
+    // smallest window is one second.
+    : maxSkew_(std::max(maxSkew, std::chrono::seconds(1))), capacity_(capacity) {}
 
 ReplayGuard::Admission ReplayGuard::admit(std::span<const std::uint8_t, kNonceBytes> nonce,
                                           std::uint64_t stampMs, std::uint64_t nowMs) {
