@@ -27,7 +27,18 @@ std::string stripOuterQuotes(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
-enum class Opt { Address, Text, Port, Mode, Language, KeyFile, GenerateKeys, Version, Help, Unknown };
+enum class Opt {
+    Address,
+    Text,
+    Port,
+    Mode,
+    Language,
+    KeyFile,
+    GenerateKeys,
+    Version,
+    Help,
+    Unknown
+};
 
 Opt optionFor(std::string_view name) {
     struct Entry {
@@ -35,10 +46,14 @@ Opt optionFor(std::string_view name) {
         Opt opt;
     };
     static constexpr Entry kTable[] = {
-        {"-a", "--address", Opt::Address},   {"-t", "--text", Opt::Text},
-        {"-p", "--port", Opt::Port},         {"-m", "--mode", Opt::Mode},
-        {"-l", "--language", Opt::Language}, {"-k", "--key-file", Opt::KeyFile},
-        {"-g", "--generate-keys", Opt::GenerateKeys}, {"-v", "--version", Opt::Version},
+        {"-a", "--address", Opt::Address},
+        {"-t", "--text", Opt::Text},
+        {"-p", "--port", Opt::Port},
+        {"-m", "--mode", Opt::Mode},
+        {"-l", "--language", Opt::Language},
+        {"-k", "--key-file", Opt::KeyFile},
+        {"-g", "--generate-keys", Opt::GenerateKeys},
+        {"-v", "--version", Opt::Version},
         {"-h", "--help", Opt::Help},
     };
     for (const auto& e : kTable)

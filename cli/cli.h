@@ -84,12 +84,12 @@ private:
 using SendFunction = std::function<void(const std::string& host, int port, Transport,
                                         std::span<const std::uint8_t>)>;
 
-// Sends to every host over one transport, taking each host's block from `out.next()`. `started(i)` is called in list order as
-// the attempt for hosts[i] begins; attempts may run side by side, and the function returns
-// when the last one has ended.
-using SendAllFunction = std::function<void(const std::vector<std::string>& hosts, int port,
-                                           Transport, Outgoing& out,
-                                           const std::function<void(std::size_t)>& started)>;
+// Sends to every host over one transport, taking each host's block from `out.next()`. `started(i)`
+// is called in list order as the attempt for hosts[i] begins; attempts may run side by side, and
+// the function returns when the last one has ended.
+using SendAllFunction =
+    std::function<void(const std::vector<std::string>& hosts, int port, Transport, Outgoing& out,
+                       const std::function<void(std::size_t)>& started)>;
 
 // The whole program after start-up: returns the exit code.
 int run(const std::vector<std::string>& args, std::ostream& out, const SendAllFunction& sendAll,

@@ -141,8 +141,9 @@ TEST(CliProcess, keyedProgramSignsOverBothTransportsAndRefusesABadKey) {
     ASSERT_TRUE(pub.key) << pub.error;
     for (const char* mode : {"udp", "tcp"}) {
         test::TestPeer peer;
-        const auto r = runCli({"-a", "127.0.0.1-127.0.0.3", "-t", "signed", "-m", mode, "-p",
-                               std::to_string(peer.port()), "-k", (keys / "operator.key").string()});
+        const auto r =
+            runCli({"-a", "127.0.0.1-127.0.0.3", "-t", "signed", "-m", mode, "-p",
+                    std::to_string(peer.port()), "-k", (keys / "operator.key").string()});
         ASSERT_EQ(r.code, 0) << r.out << r.err;
         ASSERT_TRUE(peer.waitForCount(3)) << mode;
         const auto got = drain(peer);

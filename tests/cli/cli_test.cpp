@@ -257,7 +257,8 @@ TEST(CliKeys, generateKeysWritesThreeFilesOnceAndSendsNothing) {
     const std::string before = test::readFile(keys.dir / "operator.key");
 
     // Never over existing keys: the message names the file, the keys stay as they were.
-    const auto again = runCli({"-a", "pc1", "-t", "x", "--generate-keys=" + keys.dir.path().string()});
+    const auto again =
+        runCli({"-a", "pc1", "-t", "x", "--generate-keys=" + keys.dir.path().string()});
     EXPECT_EQ(again.code, -1);
     EXPECT_NE(again.out.find("operator.key exists"), std::string::npos) << again.out;
     EXPECT_TRUE(again.sent.empty());
@@ -284,7 +285,8 @@ TEST(CliKeys, signedPacketsVerifyEachWithItsOwnNonce) {
         ASSERT_EQ(r.sent.size(), 5u);
         auth::ReplayGuard guard;  // one receiver for all: a repeated nonce would be refused
         for (const auto& s : r.sent) {
-            EXPECT_EQ(s.bytes.size(), kMessagePacketSize + auth::kTrailerHead + auth::kSignatureBytes);
+            EXPECT_EQ(s.bytes.size(),
+                      kMessagePacketSize + auth::kTrailerHead + auth::kSignatureBytes);
             EXPECT_EQ(auth::verify(s.bytes, kMessagePacketSize, *pub.key, guard, auth::nowMs()),
                       auth::Verdict::Ok)
                 << s.host;

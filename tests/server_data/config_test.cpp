@@ -322,9 +322,10 @@ TEST(Configuration, securityGroupIsReadAndWrittenBackOnlyWhereItIs) {
     l.config.MaxClockSkew = 30;
     save(dir, l);
     const std::string saved = readFile(dir / "srv_config.ini");
-    EXPECT_NE(saved.find("[Security]\r\nSigningKey = .\\keys\\operator.key\r\n"
-                         "OfficeKey = /etc/office.key\r\nMaxClockSkew = 30\r\nFutureKey = kept\r\n"),
-              std::string::npos)
+    EXPECT_NE(
+        saved.find("[Security]\r\nSigningKey = .\\keys\\operator.key\r\n"
+                   "OfficeKey = /etc/office.key\r\nMaxClockSkew = 30\r\nFutureKey = kept\r\n"),
+        std::string::npos)
         << saved;
 
     // A skew no clock can keep to counts as missing.
@@ -346,7 +347,9 @@ TEST(Configuration, securityGroupIsReadAndWrittenBackOnlyWhereItIs) {
     EXPECT_EQ(readFile(plain / "srv_config.ini").find("Security"), std::string::npos);
     p.config.OfficeKey = QStringLiteral("office.key");
     save(plain, p);
-    EXPECT_NE(readFile(plain / "srv_config.ini")
-                  .find("[Security]\r\nSigningKey = \r\nOfficeKey = office.key\r\nMaxClockSkew = 600\r\n"),
-              std::string::npos);
+    EXPECT_NE(
+        readFile(plain / "srv_config.ini")
+            .find(
+                "[Security]\r\nSigningKey = \r\nOfficeKey = office.key\r\nMaxClockSkew = 600\r\n"),
+        std::string::npos);
 }
