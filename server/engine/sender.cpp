@@ -2,6 +2,7 @@
 
 #include <QScopeGuard>
 #include <QUuid>
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <map>
@@ -31,20 +32,24 @@ std::vector<std::uint8_t> outgoing(const PassJob& job,
     return auth::sign(record, *job.signingKey, auth::nowMs());
 }
 
-// Signs the packets of a batch on two threads: a helper starts on a batch at once, and the
-// pass joins in when it has sent the batch before, so signing costs about half its time on
-// the pass's own thread. An Ed25519 signature per client is the most expensive step of a
-// signed UDP pass; alone on the pass's thread it would more than double it.
+// Signs the packets of a batch on several threads: helpers (one per core beyond the first)
+// start on a batch at once, and the pass joins in when it has sent the batch before. An
+// Ed25519 signature per client is the most expensive step of a signed UDP pass; alone on
+// the pass's thread it would more than double the pass.
 class BatchSigner {
 public:
-    explicit BatchSigner(const auth::Key& key) : key_(key), helper_([this] { helperLoop(); }) {}
+    explicit BatchSigner(const auth::Key& key) : key_(key) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned helpers = cores > 1 ? std::min(cores - 1, 7u) : 1u;
+        for (unsigned h = 0; h < helpers; ++h) helpers_.emplace_back([this] { helperLoop(); });
+    }
     ~BatchSigner() {
         {
             std::lock_guard lock(mutex_);
             quit_ = true;
         }
         wake_.notify_all();
-        helper_.join();
+        for (auto& t : helpers_) t.join();
     }
 
     // Starts signing every block of `batch` in place; the caller must finish() before it
@@ -60,17 +65,17 @@ public:
         wake_.notify_all();
     }
 
-    // Signs what the helper has not taken yet, then waits until it has let go of the batch.
+    // Signs what the helpers have not taken yet, then waits until all have let go of it.
     void finish() {
         signSome();
         std::unique_lock lock(mutex_);
-        settled_.wait(lock, [&] { return done_ == items_.size() && !helperBusy_; });
+        settled_.wait(lock, [&] { return done_ == items_.size() && busy_ == 0; });
     }
 
 private:
     void signSome() {
         const std::size_t n = items_.size();
-        for (std::size_t k; (k = next_.fetch_add(1)) < n;) {
+        for (std::size_t k = next_.fetch_add(1); k < n; k = next_.fetch_add(1)) {
             std::vector<std::uint8_t>& bytes = *items_[k];
             bytes = auth::sign(bytes, key_, auth::nowMs());
             if (done_.fetch_add(1) + 1 == n) {
@@ -88,12 +93,12 @@ private:
                 wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
                 if (quit_) return;
                 seen = generation_;
-                helperBusy_ = true;
+                ++busy_;
             }
             signSome();
             {
                 std::lock_guard lock(mutex_);
-                helperBusy_ = false;
+                --busy_;
             }
             settled_.notify_all();
         }
@@ -105,9 +110,9 @@ private:
     std::vector<std::vector<std::uint8_t>*> items_;
     std::atomic<std::size_t> next_{0}, done_{0};
     std::uint64_t generation_ = 0;
-    bool helperBusy_ = false;
+    int busy_ = 0;  // helpers inside signSome()
     bool quit_ = false;
-    std::thread helper_;
+    std::vector<std::thread> helpers_;
 };
 
 // One UDP datagram to the broadcast address (broadcast mailings and both probes).
