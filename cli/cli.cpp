@@ -27,7 +27,18 @@ std::string stripOuterQuotes(std::string_view s) {
     return std::string(s.substr(first, last - first + 1));
 }
 
-enum class Opt { Address, Text, Port, Mode, Language, Version, Help, Unknown };
+enum class Opt {
+    Address,
+    Text,
+    Port,
+    Mode,
+    Language,
+    KeyFile,
+    GenerateKeys,
+    Version,
+    Help,
+    Unknown
+};
 
 Opt optionFor(std::string_view name) {
     struct Entry {
@@ -35,9 +46,14 @@ Opt optionFor(std::string_view name) {
         Opt opt;
     };
     static constexpr Entry kTable[] = {
-        {"-a", "--address", Opt::Address},   {"-t", "--text", Opt::Text},
-        {"-p", "--port", Opt::Port},         {"-m", "--mode", Opt::Mode},
-        {"-l", "--language", Opt::Language}, {"-v", "--version", Opt::Version},
+        {"-a", "--address", Opt::Address},
+        {"-t", "--text", Opt::Text},
+        {"-p", "--port", Opt::Port},
+        {"-m", "--mode", Opt::Mode},
+        {"-l", "--language", Opt::Language},
+        {"-k", "--key-file", Opt::KeyFile},
+        {"-g", "--generate-keys", Opt::GenerateKeys},
+        {"-v", "--version", Opt::Version},
         {"-h", "--help", Opt::Help},
     };
     for (const auto& e : kTable)
@@ -57,6 +73,8 @@ std::string helpText() {
            "  -p, --port=[NUM]              remote client port to connect. Default: 47127\n"
            "  -m, --mode=tcp|udp            connection mode: tcp|udp. Default: udp\n"
            "  -l, --language=ru|en          language of client UI: ru|en. Default: ru\n"
+           "  -k, --key-file=PATH           sign every packet with this operator key\n"
+           "  -g, --generate-keys=DIR       write new operator.key, operator.pub, office.key\n"
            "  -v, --version                 show version info\n"
            "  -h, --help                    print this help\n"
            "\n"
@@ -154,6 +172,20 @@ ParseOutcome parseArguments(const std::vector<std::string>& args, std::ostream& 
                     return r;
                 }
                 break;
+            case Opt::KeyFile:
+                o.keyFile = value;
+                break;
+            case Opt::GenerateKeys: {
+                // A job of its own: the keys are made and the program ends, nothing is sent.
+                const std::string error = auth::generateKeys(value);
+                if (!error.empty()) {
+                    line(out, "Cannot generate keys: " + error);
+                    r.exitCode = -1;
+                    return r;
+                }
+                line(out, "Keys written to " + value + ": operator.key, operator.pub, office.key");
+                return r;
+            }
             case Opt::Version:
                 line(out, versionText());
                 return r;
@@ -233,14 +265,23 @@ MessagePacket buildPacket(const Options& options, std::string_view sender,
     return p;
 }
 
+Outgoing::Outgoing(std::vector<std::uint8_t> record, std::optional<auth::Key> key)
+    : record_(std::move(record)), key_(std::move(key)) {}
+
+std::span<const std::uint8_t> Outgoing::next() {
+    if (!key_) return record_;
+    signed_ = auth::sign(record_, *key_, auth::nowMs());
+    return signed_;
+}
+
 int run(const std::vector<std::string>& args, std::ostream& out, const SendFunction& send,
         std::string_view sender) {
     const SendAllFunction oneByOne = [&send](const std::vector<std::string>& hosts, int port,
-                                             Transport mode, std::span<const std::uint8_t> bytes,
+                                             Transport mode, Outgoing& bytes,
                                              const std::function<void(std::size_t)>& started) {
         for (std::size_t i = 0; i < hosts.size(); ++i) {
             started(i);
-            send(hosts[i], port, mode, bytes);
+            send(hosts[i], port, mode, bytes.next());
         }
     };
     return run(args, out, oneByOne, sender);
@@ -273,7 +314,20 @@ int run(const std::vector<std::string>& args, std::ostream& out, const SendAllFu
             return -1;
     }
 
-    const auto bytes = buildPacket(o, sender, makeMsgRootId()).serialize();
+    // A key that cannot be used ends the run before anything is sent: falling back to
+    // unsigned packets would leave keyed workstations dropping them without anyone knowing.
+    std::optional<auth::Key> key;
+    if (o.keyFile) {
+        auth::KeyResult read = auth::readKeyFile(*o.keyFile, auth::KeyKind::OperatorSecret);
+        if (!read.key) {
+            line(out, "Cannot use the key file: " + read.error);
+            return -1;
+        }
+        key = std::move(read.key);
+    }
+
+    const auto record = buildPacket(o, sender, makeMsgRootId()).serialize();
+    Outgoing bytes(std::vector<std::uint8_t>(record.begin(), record.end()), std::move(key));
     out << "Sending... 0%" << std::endl;
     sendAll(addresses, port, mode, bytes, [&](std::size_t i) {
         if (const auto percent = progressPercent(i + 1, addresses.size()))

@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/auth.h"
 #include "common/packets.h"
 
 namespace tw::cli {
@@ -30,6 +31,9 @@ struct Options {
     int mode = 0;          // 1 TCP, 2 UDP, 0 not given
     std::string language;  // "RU", "EN" or empty
     int requiredSeen = 0;  // address and text options seen, in any mix
+    // The operator key that signs every packet; unsigned only when the option is absent (an
+    // empty value is a missing file, never a quiet way back to unsigned packets).
+    std::optional<std::string> keyFile;
 };
 
 // What reading the arguments decided: go on and send, or end now with `exitCode`.
@@ -61,16 +65,31 @@ std::optional<int> progressPercent(std::size_t i, std::size_t n);
 MessagePacket buildPacket(const Options& options, std::string_view senderName,
                           std::u16string_view msgRootId);
 
+// The block that goes to one address: the record as it is, or, with an operator key, the
+// record with a trailer of its own (time stamp and nonce taken as it leaves), so that a long
+// run never sends a stamp older than the receivers allow and no two copies share a nonce.
+class Outgoing {
+public:
+    Outgoing(std::vector<std::uint8_t> record, std::optional<auth::Key> key);
+    // The bytes for the next address; valid until the next call.
+    std::span<const std::uint8_t> next();
+
+private:
+    std::vector<std::uint8_t> record_;
+    std::optional<auth::Key> key_;
+    std::vector<std::uint8_t> signed_;
+};
+
 // Opens a connection to one address, sends the block and closes it; a failure is not reported.
 using SendFunction = std::function<void(const std::string& host, int port, Transport,
                                         std::span<const std::uint8_t>)>;
 
-// Sends the block to every host over one transport. `started(i)` is called in list order as
-// the attempt for hosts[i] begins; attempts may run side by side, and the function returns
-// when the last one has ended.
-using SendAllFunction = std::function<void(const std::vector<std::string>& hosts, int port,
-                                           Transport, std::span<const std::uint8_t>,
-                                           const std::function<void(std::size_t)>& started)>;
+// Sends to every host over one transport, taking each host's block from `out.next()`. `started(i)`
+// is called in list order as the attempt for hosts[i] begins; attempts may run side by side, and
+// the function returns when the last one has ended.
+using SendAllFunction =
+    std::function<void(const std::vector<std::string>& hosts, int port, Transport, Outgoing& out,
+                       const std::function<void(std::size_t)>& started)>;
 
 // The whole program after start-up: returns the exit code.
 int run(const std::vector<std::string>& args, std::ostream& out, const SendAllFunction& sendAll,

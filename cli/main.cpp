@@ -20,16 +20,23 @@ int main(int argc, char** argv) {
     // workstations cost one time-out together instead of one each.
     tw::net::UdpSender udp;
     const auto sendAll = [&udp](const std::vector<std::string>& hosts, int port, tw::Transport mode,
-                                std::span<const std::uint8_t> bytes,
+                                tw::cli::Outgoing& bytes,
                                 const std::function<void(std::size_t)>& started) {
         if (mode == tw::Transport::Tcp) {
-            tw::net::sendToAllTcp(hosts, port, bytes, started, {},
-                                  tw::platform::connectionAttemptLimit());
+            // Each attempt keeps its own copy of the block, so a signed one can differ per host.
+            tw::net::TcpFanOut fan(tw::platform::connectionAttemptLimit());
+            for (std::size_t i = 0; i < hosts.size(); ++i) {
+                while (fan.full()) fan.wait();
+                started(i);
+                fan.start(i, hosts[i], port, bytes.next());
+                fan.poll();
+            }
+            while (fan.inFlight() != 0) fan.wait();
             return;
         }
         for (std::size_t i = 0; i < hosts.size(); ++i) {
             started(i);
-            udp.sendTo(hosts[i], port, bytes);
+            udp.sendTo(hosts[i], port, bytes.next());
         }
     };
     return tw::cli::run(args, std::cout, tw::cli::SendAllFunction(sendAll), sender);

@@ -92,6 +92,11 @@ void readConfiguration(const prefs::PrefsFile& p, ServerConfig& config, Interfac
     config.Clients = readText(p, "Paths", "Clients", QStringLiteral(".\\clients.ini"));
     config.Templates = readText(p, "Paths", "Templates", d.Templates);
 
+    config.SigningKey = readText(p, "Security", "SigningKey", d.SigningKey);
+    config.OfficeKey = readText(p, "Security", "OfficeKey", d.OfficeKey);
+    // No skew at all would refuse every report that took a millisecond; a negative one, all.
+    config.MaxClockSkew = readInt(p, "Security", "MaxClockSkew", d.MaxClockSkew, 1);
+
     config.Timer = readInt(p, "Messages", "Timer", d.Timer);
     config.Measure = readByte(p, "Messages", "Measure", d.Measure);
 
@@ -164,6 +169,16 @@ void writeConfiguration(prefs::PrefsFile& p, const ServerConfig& c, const QStrin
 
     p.setInt("Scanner", "SaveFormatName", c.SaveFormatName);
     p.setInt("Scanner", "SaveFormatValue", c.SaveFormatValue);
+
+    // A server that never had a key keeps the file it always wrote; once the group is there,
+    // or a key is set, it is written like every other group.
+    const ServerConfig d;
+    if (p.hasGroup("Security") || c.SigningKey != d.SigningKey || c.OfficeKey != d.OfficeKey ||
+        c.MaxClockSkew != d.MaxClockSkew) {
+        p.setString("Security", "SigningKey", text(c.SigningKey));
+        p.setString("Security", "OfficeKey", text(c.OfficeKey));
+        p.setInt("Security", "MaxClockSkew", c.MaxClockSkew);
+    }
 }
 
 WindowGeometry geometryOf(const ServerConfig& c) {

@@ -38,7 +38,11 @@ struct ServerConfig {
     std::int32_t WindowWidth = 455;
     std::int32_t SplitterHoriz = 80;
     std::int32_t SplitterVertc = 260;
-    std::int32_t transport = 0;  // not stored: derived at start-up, 1 TCP, 2 UDP
+    // Group Security. Empty paths: nothing is signed and reports are taken as they come.
+    QString SigningKey;               // operator.key: signs every packet the server sends
+    QString OfficeKey;                // office.key: reports without its MAC change nothing
+    std::int32_t MaxClockSkew = 600;  // seconds a report's time stamp may be off this clock
+    std::int32_t transport = 0;       // not stored: derived at start-up, 1 TCP, 2 UDP
 };
 
 struct DesktopSize {

@@ -8,6 +8,7 @@
 #include "common/platform/descriptors.h"
 #include "common/platform/diagnostics.h"
 #include "common/text.h"
+#include "server/data/clients.h"
 #include "server/engine/engine_core.h"
 #include "server/engine/mailing.h"
 #include "server/engine/report_listener.h"
@@ -17,6 +18,23 @@
 namespace tw::server {
 
 using namespace engine;
+
+QStringList loadSecurityKeys(const ServerConfig& config, SecurityKeys& out) {
+    QStringList errors;
+    const auto read = [&](const QString& path, auth::KeyKind kind, std::optional<auth::Key>& key) {
+        key.reset();
+        if (path.isEmpty()) return;
+        auth::KeyResult r = auth::readKeyFile(dataFilePath(path), kind);
+        if (r.key)
+            key = std::move(r.key);
+        else
+            errors << QString::fromStdString(r.error);
+    };
+    read(config.SigningKey, auth::KeyKind::OperatorSecret, out.signing);
+    read(config.OfficeKey, auth::KeyKind::Office, out.office);
+    out.maxClockSkew = std::chrono::seconds(config.MaxClockSkew);
+    return errors;
+}
 
 struct ServerEngine::Impl {
     Impl(ServerEngine* engine, ServerContext& context, const InterfaceTexts& texts)
@@ -104,6 +122,8 @@ struct ServerEngine::Impl {
         job.broadcastIp = cfg.Broadcast_IP;
         job.tcp = cfg.ProtoUseTCP == 1;
         job.port = cfg.PortSender;
+        job.signingKey = core.ctx.keys.signing;
+        job.signingBatch = std::max<std::size_t>(1, timing.signingBatch);
         job.connectTimeout = timing.connectTimeout;
         job.tcpInFlight =
             timing.tcpInFlight != 0 ? timing.tcpInFlight : tw::platform::connectionAttemptLimit();

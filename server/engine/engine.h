@@ -6,6 +6,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QVector>
 #include <chrono>
 #include <filesystem>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <vector>
 
+#include "common/auth.h"
 #include "common/packets.h"
 #include "common/platform/message_box.h"
 #include "server/data/client_tree.h"
@@ -23,6 +25,18 @@
 
 namespace tw::server {
 
+// The keys named by the [Security] settings, read once at start-up and never changed after.
+struct SecurityKeys {
+    std::optional<auth::Key> signing;  // operator secret key: every packet sent is signed
+    std::optional<auth::Key> office;   // reports without its MAC change nothing
+    std::chrono::seconds maxClockSkew = auth::kDefaultMaxClockSkew;
+};
+
+// Reads the key files that `config` names into `out`. Each fault (a file missing,
+// unreadable, malformed, of the wrong kind, or a secret one readable by others) is one text
+// naming the file; the server does not start with any of them.
+QStringList loadSecurityKeys(const ServerConfig& config, SecurityKeys& out);
+
 // What the window and the workers share. The window thread owns it; the clients tree (records
 // and their fields) is guarded by clientsLock everywhere, also on the window thread.
 struct ServerContext {
@@ -30,7 +44,8 @@ struct ServerContext {
     ServerConfig* config = nullptr;
     MessagePacket outgoing;
     std::mutex clientsLock;
-    QString hostName;  // this computer's host name, upper-cased: ServerName of every packet
+    QString hostName;   // this computer's host name, upper-cased: ServerName of every packet
+    SecurityKeys keys;  // set before the engine is made; read-only afterwards
 };
 
 class ServerEngine : public QObject {
@@ -89,6 +104,8 @@ public:
         int scannerSeconds = 10;                         // countdown of a scan or a check
         // TCP attempts of a pass at once; 0: as many as the descriptor limit allows.
         std::size_t tcpInFlight = 0;
+        // Packets signed together while the batch before goes out (signed UDP passes).
+        std::size_t signingBatch = 128;
     };
     void setTiming(const Timing& timing);
 

@@ -23,7 +23,19 @@ QString kindText(std::uint8_t mask) {
 
 }  // namespace
 
-ReportListener::ReportListener(Core& core) : core_(core), receiver_(kReportPacketSize) {}
+namespace {
+
+// A keyed server reads the trailer behind the record too; without an office key it reads the
+// record alone, as it always did.
+std::size_t bytesToRead(const ServerContext& ctx) {
+    return ctx.keys.office ? kReportPacketSize + auth::kTrailerHead + auth::kMacBytes
+                           : kReportPacketSize;
+}
+
+}  // namespace
+
+ReportListener::ReportListener(Core& core)
+    : core_(core), receiver_(bytesToRead(core.ctx)), replayGuard_(core.ctx.keys.maxClockSkew) {}
 
 ReportListener::~ReportListener() { stop(); }
 
@@ -82,7 +94,23 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
     };
     std::vector<Incoming> incoming;
     incoming.reserve(batch.size());
+    // A report without a valid MAC under the office key changes no record and reaches no
+    // scan: anyone who can reach the port could otherwise mark a workstation "Confirmed".
+    std::vector<QString> rejected;
+    const auto& office = ctx.keys.office;
+    const std::uint64_t nowMs = office ? auth::nowMs() : 0;
     for (auto& received : batch) {
+        if (office) {
+            const auth::Verdict v =
+                auth::verify(received.data, kReportPacketSize, *office, replayGuard_, nowMs);
+            if (v != auth::Verdict::Ok) {
+                rejected.push_back(QStringLiteral("LISTEN: REJECTED: ") +
+                                   QString::fromStdString(received.peerAddress) +
+                                   QStringLiteral(": ") +
+                                   QString::fromLatin1(auth::verdictText(v)));
+                continue;
+            }
+        }
         Incoming in;
         in.report = ReportPacket::parse(received.data);
         const QString peer = QString::fromStdString(received.peerAddress);
@@ -134,6 +162,7 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
     }
 
     if (debug) {
+        for (const QString& l : rejected) debugLine(l);
         for (std::size_t n = 0; n < incoming.size(); ++n) {
             const auto& in = incoming[n];
             debugLine(QString());

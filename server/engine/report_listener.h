@@ -7,6 +7,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/auth.h"
 #include "common/net_async.h"
 #include "server/data/clients.h"
 
@@ -42,6 +43,7 @@ private:
 
     Core& core_;
     net::PacketReceiver receiver_;
+    auth::ReplayGuard replayGuard_;  // used by the thread that handles the reports only
     std::thread thread_;
 };
 

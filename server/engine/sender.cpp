@@ -2,7 +2,12 @@
 
 #include <QScopeGuard>
 #include <QUuid>
+#include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <map>
+#include <thread>
+#include <vector>
 
 #include "common/net.h"
 #include "common/net_async.h"
@@ -20,10 +25,100 @@ namespace {
 constexpr auto kProgressEvery = std::chrono::milliseconds(25);
 constexpr int kProgressAlwaysUpTo = 256;
 
+// The record as it goes out: signed, when the server has an operator key.
+std::vector<std::uint8_t> outgoing(const PassJob& job,
+                                   const std::array<std::uint8_t, kMessagePacketSize>& record) {
+    if (!job.signingKey) return {record.begin(), record.end()};
+    return auth::sign(record, *job.signingKey, auth::nowMs());
+}
+
+// Signs the packets of a batch on several threads: helpers (one per core beyond the first)
+// start on a batch at once, and the pass joins in when it has sent the batch before. An
+// Ed25519 signature per client is the most expensive step of a signed UDP pass; alone on
+// the pass's thread it would more than double the pass.
+class BatchSigner {
+public:
+    explicit BatchSigner(const auth::Key& key) : key_(key) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned helpers = cores > 1 ? std::min(cores - 1, 7u) : 1u;
+        for (unsigned h = 0; h < helpers; ++h) helpers_.emplace_back([this] { helperLoop(); });
+    }
+    ~BatchSigner() {
+        {
+            std::lock_guard lock(mutex_);
+            quit_ = true;
+        }
+        wake_.notify_all();
+        for (auto& t : helpers_) t.join();
+    }
+
+    // Starts signing every block of `batch` in place; the caller must finish() before it
+    // begins the next one or touches the blocks.
+    void begin(std::vector<std::vector<std::uint8_t>*> batch) {
+        {
+            std::lock_guard lock(mutex_);
+            items_ = std::move(batch);
+            next_ = 0;
+            done_ = 0;
+            ++generation_;
+        }
+        wake_.notify_all();
+    }
+
+    // Signs what the helpers have not taken yet, then waits until all have let go of it.
+    void finish() {
+        signSome();
+        std::unique_lock lock(mutex_);
+        settled_.wait(lock, [&] { return done_ == items_.size() && busy_ == 0; });
+    }
+
+private:
+    void signSome() {
+        const std::size_t n = items_.size();
+        for (std::size_t k = next_.fetch_add(1); k < n; k = next_.fetch_add(1)) {
+            std::vector<std::uint8_t>& bytes = *items_[k];
+            bytes = auth::sign(bytes, key_, auth::nowMs());
+            if (done_.fetch_add(1) + 1 == n) {
+                std::lock_guard lock(mutex_);
+                settled_.notify_all();
+            }
+        }
+    }
+
+    void helperLoop() {
+        std::uint64_t seen = 0;
+        for (;;) {
+            {
+                std::unique_lock lock(mutex_);
+                wake_.wait(lock, [&] { return quit_ || generation_ != seen; });
+                if (quit_) return;
+                seen = generation_;
+                ++busy_;
+            }
+            signSome();
+            {
+                std::lock_guard lock(mutex_);
+                --busy_;
+            }
+            settled_.notify_all();
+        }
+    }
+
+    const auth::Key& key_;
+    std::mutex mutex_;  // held only to hand a batch over or to wait; never while signing
+    std::condition_variable wake_, settled_;
+    std::vector<std::vector<std::uint8_t>*> items_;
+    std::atomic<std::size_t> next_{0}, done_{0};
+    std::uint64_t generation_ = 0;
+    int busy_ = 0;  // helpers inside signSome()
+    bool quit_ = false;
+    std::vector<std::thread> helpers_;
+};
+
 // One UDP datagram to the broadcast address (broadcast mailings and both probes).
 void sendBroadcast(const PassJob& job, const char* sentLine) {
     const std::string address = job.broadcastIp.toStdString();
-    const auto bytes = job.packet.serialize();
+    const auto bytes = outgoing(job, job.packet.serialize());
     auto conn = net::openConnection(address, job.port, Transport::Udp);
     if (!conn) {
         debugLine(QStringLiteral("SENDER: CANNOT Open connection to ") + job.broadcastIp);
@@ -51,7 +146,8 @@ struct UnicastPass {
 
     struct Prepared {
         QString address;
-        std::array<std::uint8_t, kMessagePacketSize> bytes;
+        std::vector<std::uint8_t> bytes;  // the record; signed only after the lock is let go
+        std::size_t index = 0;
     };
 
     // With the lock held: the progress text, and both ids in the record before the packet
@@ -74,7 +170,8 @@ struct UnicastPass {
         record.setMessageGuid(guid);
         record.setMessageId(rootId);
         core.matcher.noteSent(static_cast<int>(i), rootId, guid);
-        return {record.address, job.packet.serialize()};
+        const auto bytes = job.packet.serialize();
+        return {record.address, std::vector<std::uint8_t>(bytes.begin(), bytes.end()), i};
     }
 
     // With the lock held: the record of a client whose attempt failed.
@@ -94,6 +191,7 @@ struct UnicastPass {
     static bool chosen(const ClientRecord& r) { return !r.folder && r.checkMark == kMarkChecked; }
 
     bool runUdp() {
+        if (job.signingKey) return runSignedUdp();
         net::UdpSender udp;  // one socket for the whole pass
         for (std::size_t i = 0; i < core.ctx.tree.records().size(); ++i) {
             if (!chosen(core.ctx.tree.records()[i])) continue;
@@ -108,6 +206,53 @@ struct UnicastPass {
             if (!sent) markNotDelivered(i);
         }
         return true;
+    }
+
+    // As runUdp, in batches: while the packets of one batch are signed, those of the batch
+    // before go out.
+    bool runSignedUdp() {
+        net::UdpSender udp;
+        BatchSigner signer(*job.signingKey);
+        std::vector<Prepared> signing, sending;
+        const auto startSigning = [&] {
+            std::vector<std::vector<std::uint8_t>*> blocks;
+            blocks.reserve(signing.size());
+            for (auto& p : signing) blocks.push_back(&p.bytes);
+            signer.begin(std::move(blocks));
+        };
+        // Without the lock: sends the batch whose signatures are done. Returns the positions
+        // whose send failed, for the records once the lock is held again.
+        const auto sendAll = [&](std::vector<std::size_t>& failed) {
+            for (const Prepared& p : sending) {
+                if (token.stopped) return;
+                debugLine(QStringLiteral("SENDER: Current client address: ") + p.address);
+                if (!udp.sendTo(p.address.toStdString(), job.port, p.bytes)) {
+                    if (!token.stopped)
+                        debugLine(QStringLiteral("SENDER: CANNOT Open connection to ") + p.address);
+                    failed.push_back(p.index);
+                }
+            }
+        };
+        std::size_t i = 0;
+        const std::size_t size = core.ctx.tree.records().size();
+        for (;;) {
+            // With the lock: the next batch's records get their ids.
+            signing.clear();
+            for (; i < size && signing.size() < job.signingBatch; ++i) {
+                if (!chosen(core.ctx.tree.records()[i])) continue;
+                if (token.stopped) return false;
+                signing.push_back(prepare(i));
+            }
+            lock.unlock();
+            if (!signing.empty()) startSigning();
+            std::vector<std::size_t> failed;
+            sendAll(failed);
+            if (!signing.empty()) signer.finish();
+            if (!relock()) return false;
+            for (const std::size_t f : failed) markNotDelivered(f);
+            if (signing.empty()) return true;
+            sending.swap(signing);
+        }
     }
 
     // Attempts run side by side, at most job.tcpInFlight at once, so switched-off clients
@@ -149,9 +294,10 @@ struct UnicastPass {
                 if (!settle(fan.wait())) return abandon();
             }
             if (token.stopped) return abandon();
-            const Prepared p = prepare(i);
+            Prepared p = prepare(i);
             underWay[i] = p.address;
             lock.unlock();
+            if (job.signingKey) p.bytes = auth::sign(p.bytes, *job.signingKey, auth::nowMs());
             fan.start(i, p.address.toStdString(), job.port, p.bytes);
             if (!settle(fan.poll())) return abandon();
         }

@@ -8,7 +8,9 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
+#include "common/auth.h"
 #include "common/packets.h"
 
 namespace tw::server::engine {
@@ -46,8 +48,10 @@ struct PassJob {
     bool tcp = false;
     int port = 0;
     std::chrono::milliseconds connectTimeout{5000};
-    std::size_t tcpInFlight = 256;     // connection attempts under way at once, at least 1
-    std::uint64_t listGeneration = 0;  // the list the pass was started on
+    std::size_t tcpInFlight = 256;        // connection attempts under way at once, at least 1
+    std::uint64_t listGeneration = 0;     // the list the pass was started on
+    std::optional<auth::Key> signingKey;  // set: every packet carries its own signature
+    std::size_t signingBatch = 128;       // at least 1
 };
 
 void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token);

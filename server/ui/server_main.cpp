@@ -117,6 +117,9 @@ int runServer(int argc, char** argv) {
     config.transport = config.ProtoUseTCP == 1 ? 1 : 2;
     if (!tw::server::ClientsFileCreatable(tw::server::dataFilePath(config.Clients)))
         failures << texts[Text::CantCreateClientsFile];
+    // A key named in [Security] that cannot be used stops the start: running unsigned, or
+    // taking every report, would look like protection that is not there.
+    failures << tw::server::loadSecurityKeys(config, context.keys);
     if (!failures.isEmpty()) {
         showMessageBox(texts[Text::ErrorTitle], failures.join(QStringLiteral("\r\n")),
                        BoxIcon::Error);

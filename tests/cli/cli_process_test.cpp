@@ -1,6 +1,7 @@
 // The real program against listeners on loopback: every address of 127.0.0.0/8 lands here.
 #include <gtest/gtest.h>
 
+#include "common/auth.h"
 #include "common/net.h"
 #include "common/packets.h"
 #include "common/platform/host_names.h"
@@ -128,4 +129,41 @@ TEST(CliProcess, tcpReachesTheRunningWorkstationWhileTheSilentOnesStillWait) {
     EXPECT_EQ(cli.out(),
               "Sending... 0%\nSending... 17%\nSending... 33%\nSending... 50%\nSending... 67%\n"
               "Sending... 83%\nSending finished.\n");
+}
+
+// The real program with a key: over both transports every packet carries a signature that
+// the public key verifies; a key it cannot use ends it with -1 before anything is sent.
+TEST(CliProcess, keyedProgramSignsOverBothTransportsAndRefusesABadKey) {
+    test::TempDir keys;
+    const auto made = runCli({"--generate-keys=" + keys.path().string()});
+    ASSERT_EQ(made.code, 0) << made.out << made.err;
+    const auto pub = auth::readKeyFile(keys / "operator.pub", auth::KeyKind::OperatorPublic);
+    ASSERT_TRUE(pub.key) << pub.error;
+    for (const char* mode : {"udp", "tcp"}) {
+        test::TestPeer peer;
+        const auto r =
+            runCli({"-a", "127.0.0.1-127.0.0.3", "-t", "signed", "-m", mode, "-p",
+                    std::to_string(peer.port()), "-k", (keys / "operator.key").string()});
+        ASSERT_EQ(r.code, 0) << r.out << r.err;
+        ASSERT_TRUE(peer.waitForCount(3)) << mode;
+        const auto got = drain(peer);
+        ASSERT_EQ(got.size(), 3u) << mode;
+        auth::ReplayGuard guard;
+        for (const auto& g : got) {
+            EXPECT_EQ(auth::verify(g.data, kMessagePacketSize, *pub.key, guard, auth::nowMs()),
+                      auth::Verdict::Ok)
+                << mode;
+            EXPECT_EQ(MessagePacket::parse(g.data).msgText, u"signed");
+        }
+    }
+
+    test::TestPeer peer;
+    const std::string wrongKind = (keys / "office.key").string();
+    const auto bad = runCli({"-a", "127.0.0.1", "-t", "x", "-p", std::to_string(peer.port()),
+                             "--key-file=" + wrongKind});
+    EXPECT_EQ(bad.code, 255);
+    EXPECT_EQ(bad.out, "Cannot use the key file: " + wrongKind +
+                           ": a key of the wrong kind (TELLWICK OFFICE KEY, not TELLWICK "
+                           "OPERATOR SECRET KEY)\n");
+    EXPECT_TRUE(drain(peer).empty());
 }

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
+#include "common/auth.h"
 #include "common/text.h"
+#include "tests/support/support.h"
 
 using namespace tw;
 
@@ -18,6 +21,7 @@ struct Sent {
     int port;
     Transport mode;
     MessagePacket packet;
+    std::vector<std::uint8_t> bytes;
 };
 
 struct Result {
@@ -32,8 +36,7 @@ Result runCli(const std::vector<std::string>& args) {
     r.code = cli::run(
         args, out,
         [&](const std::string& host, int port, Transport mode, std::span<const std::uint8_t> b) {
-            EXPECT_EQ(b.size(), kMessagePacketSize);
-            r.sent.push_back({host, port, mode, MessagePacket::parse(b)});
+            r.sent.push_back({host, port, mode, MessagePacket::parse(b), {b.begin(), b.end()}});
         },
         "OFFICE-PC");
     r.out = out.str();
@@ -164,6 +167,7 @@ TEST(CliArguments, optionsReachTheSends) {
         EXPECT_EQ(r.code, 0) << c.args[1];
         EXPECT_EQ(hosts(r), c.hosts) << c.args[1];
         for (const auto& s : r.sent) {
+            EXPECT_EQ(s.bytes.size(), kMessagePacketSize) << "no key: the bare record";
             EXPECT_EQ(s.port, c.port);
             EXPECT_EQ(s.mode, c.mode);
             EXPECT_EQ(s.packet.language, c.language);
@@ -224,4 +228,97 @@ TEST(CliAddressList, expansionKeepsOrderAndDuplicatesAndRespectsTheLimit) {
     EXPECT_EQ(cli::expandAddressList("10.0.0.1-10.16.254.254,pc1,~bad", out),
               cli::ListResult::BadAddress);
     EXPECT_EQ(out, std::vector<std::string>{"kept"});
+}
+
+namespace {
+
+// A folder with a fresh set of keys made by the program itself.
+struct KeyFolder {
+    test::TempDir dir;
+    KeyFolder() {
+        const auto r = runCli({"--generate-keys=" + dir.path().string()});
+        EXPECT_EQ(r.code, 0) << r.out;
+    }
+    std::string path(const char* name) const { return (dir / name).string(); }
+};
+
+namespace fs = std::filesystem;
+
+}  // namespace
+
+TEST(CliKeys, generateKeysWritesThreeFilesOnceAndSendsNothing) {
+    KeyFolder keys;
+    const auto mode = [&](const char* name) {
+        return fs::status(keys.dir / name).permissions() & fs::perms::all;
+    };
+    EXPECT_EQ(mode("operator.key"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_EQ(mode("office.key"), fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(fs::is_regular_file(keys.dir / "operator.pub"));
+    const std::string before = test::readFile(keys.dir / "operator.key");
+
+    // Never over existing keys: the message names the file, the keys stay as they were.
+    const auto again =
+        runCli({"-a", "pc1", "-t", "x", "--generate-keys=" + keys.dir.path().string()});
+    EXPECT_EQ(again.code, -1);
+    EXPECT_NE(again.out.find("operator.key exists"), std::string::npos) << again.out;
+    EXPECT_TRUE(again.sent.empty());
+    EXPECT_EQ(test::readFile(keys.dir / "operator.key"), before);
+
+    const auto nowhere = runCli({"--generate-keys=" + (keys.dir / "no-such").string()});
+    EXPECT_EQ(nowhere.code, -1);
+    EXPECT_NE(nowhere.out.find("no such folder"), std::string::npos) << nowhere.out;
+}
+
+TEST(CliKeys, signedPacketsVerifyEachWithItsOwnNonce) {
+    KeyFolder keys;
+    const auto pub = auth::readKeyFile(keys.dir / "operator.pub", auth::KeyKind::OperatorPublic);
+    ASSERT_TRUE(pub.key) << pub.error;
+    for (const char* option : {"-k", "--key-file="}) {
+        std::vector<std::string> args{"-a", "pc1,pc1,10.0.0.1-10.0.0.3", "-t", "signed|text"};
+        if (std::string(option) == "-k") {
+            args.insert(args.end(), {"-k", keys.path("operator.key")});
+        } else {
+            args.push_back(option + keys.path("operator.key"));
+        }
+        const auto r = runCli(args);
+        ASSERT_EQ(r.code, 0) << r.out;
+        ASSERT_EQ(r.sent.size(), 5u);
+        auth::ReplayGuard guard;  // one receiver for all: a repeated nonce would be refused
+        for (const auto& s : r.sent) {
+            EXPECT_EQ(s.bytes.size(),
+                      kMessagePacketSize + auth::kTrailerHead + auth::kSignatureBytes);
+            EXPECT_EQ(auth::verify(s.bytes, kMessagePacketSize, *pub.key, guard, auth::nowMs()),
+                      auth::Verdict::Ok)
+                << s.host;
+            EXPECT_EQ(s.packet.msgText, u"signed\ntext");
+        }
+    }
+}
+
+TEST(CliKeys, unusableKeyFileEndsTheRunBeforeAnythingIsSent) {
+    KeyFolder keys;
+    test::writeFile(keys.dir / "garbage.key", "TELLWICK OPERATOR SECRET KEY\nnot base64!\n");
+    fs::permissions(keys.dir / "garbage.key", fs::perms::owner_read | fs::perms::owner_write);
+    fs::copy_file(keys.dir / "operator.key", keys.dir / "open.key");
+    fs::permissions(keys.dir / "open.key", fs::perms::owner_read | fs::perms::owner_write |
+                                               fs::perms::group_read | fs::perms::others_read);
+    const struct {
+        std::string file;
+        std::string fault;
+    } cases[] = {
+        {keys.path("missing.key"), "the key file is missing"},
+        {keys.path("garbage.key"), "the key is malformed"},
+        {keys.path("operator.pub"), "a key of the wrong kind"},
+        {keys.path("office.key"), "a key of the wrong kind"},
+        {keys.path("open.key"), "readable by others"},
+        {keys.dir.path().string(), "not a regular file"},
+        {"", "the key file is missing"},  // -k with nothing after it is no way back to unsigned
+    };
+    for (const auto& c : cases) {
+        const auto r = runCli({"-a", "pc1", "-t", "x", "-k", c.file});
+        EXPECT_EQ(r.code, -1) << c.file;
+        EXPECT_EQ(r.out.rfind("Cannot use the key file: " + c.file + ": ", 0), 0u) << r.out;
+        EXPECT_NE(r.out.find(c.fault), std::string::npos) << r.out;
+        EXPECT_TRUE(r.sent.empty()) << c.file;
+    }
 }

@@ -308,3 +308,48 @@ TEST(InterfaceTexts, everyEntryInBothLanguages) {
 }
 
 }  // namespace
+
+TEST(Configuration, securityGroupIsReadAndWrittenBackOnlyWhereItIs) {
+    TempDir dir;
+    writeFile(dir / "srv_config.ini",
+              "[Security]\r\nSigningKey = .\\keys\\operator.key\r\nOfficeKey = /etc/office.key\r\n"
+              "MaxClockSkew = 120\r\nFutureKey = kept\r\n");
+    Loaded l;
+    load(dir, l);
+    EXPECT_EQ(l.config.SigningKey, QStringLiteral(".\\keys\\operator.key"));
+    EXPECT_EQ(l.config.OfficeKey, QStringLiteral("/etc/office.key"));
+    EXPECT_EQ(l.config.MaxClockSkew, 120);
+    l.config.MaxClockSkew = 30;
+    save(dir, l);
+    const std::string saved = readFile(dir / "srv_config.ini");
+    EXPECT_NE(
+        saved.find("[Security]\r\nSigningKey = .\\keys\\operator.key\r\n"
+                   "OfficeKey = /etc/office.key\r\nMaxClockSkew = 30\r\nFutureKey = kept\r\n"),
+        std::string::npos)
+        << saved;
+
+    // A skew no clock can keep to counts as missing.
+    for (const char* skew : {"0", "-5", "abc", "4294967296"}) {
+        writeFile(dir / "srv_config.ini", std::string("[Security]\nMaxClockSkew = ") + skew + "\n");
+        Loaded m;
+        load(dir, m);
+        EXPECT_EQ(m.config.MaxClockSkew, 600) << skew;
+        EXPECT_TRUE(m.config.SigningKey.isEmpty());
+    }
+
+    // An existing file without the group, and no key set: the group is not added (the file
+    // stays as a server without keys always wrote it). A key set in memory brings it.
+    TempDir plain;
+    writeFile(plain / "srv_config.ini", "[Common]\r\nLanguage = EN\r\n");
+    Loaded p;
+    load(plain, p);
+    save(plain, p);
+    EXPECT_EQ(readFile(plain / "srv_config.ini").find("Security"), std::string::npos);
+    p.config.OfficeKey = QStringLiteral("office.key");
+    save(plain, p);
+    EXPECT_NE(
+        readFile(plain / "srv_config.ini")
+            .find(
+                "[Security]\r\nSigningKey = \r\nOfficeKey = office.key\r\nMaxClockSkew = 600\r\n"),
+        std::string::npos);
+}

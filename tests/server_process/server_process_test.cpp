@@ -8,6 +8,7 @@
 #include <regex>
 #include <sstream>
 
+#include "common/auth.h"
 #include "common/net.h"
 #include "tests/support/support.h"
 
@@ -322,3 +323,46 @@ TEST(ServerProcess, HeaderCutByATruncatedFileIsWrittenWholeAndKeepsItsKeys) {
 }
 
 }  // namespace
+
+// A key named in [Security] that cannot be used stops the start with the error box naming
+// the file and its fault; good keys start the server and stay in the settings it writes back.
+TEST(ServerProcess, KeyFilesAreCheckedAtStartUp) {
+    Server s;
+    writeFile(s.work() / "clients.xml", kSmallClients);
+    fs::create_directory(s.work() / "keys");
+    ASSERT_EQ(tw::auth::generateKeys(s.work() / "keys"), "");
+    fs::copy_file(s.work() / "keys" / "office.key", s.work() / "open.key");
+    fs::permissions(s.work() / "open.key", fs::perms::owner_read | fs::perms::owner_write |
+                                               fs::perms::group_read | fs::perms::others_read);
+    const struct {
+        const char* what;
+        std::string security;
+        std::vector<std::string> errors;
+    } cases[] = {
+        {"missing signing key",
+         "SigningKey = .\\keys\\nothing.key\r\n",
+         {"./keys/nothing.key: the key file is missing"}},
+        {"public key as signing key, office key open to all",
+         "SigningKey = keys/operator.pub\r\nOfficeKey = open.key\r\n",
+         {"keys/operator.pub: a key of the wrong kind",
+          "open.key: the secret key is readable by others"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        s.writeConfig("", ".\\clients.xml", "\r\n[Security]\r\n" + c.security);
+        const auto r = tw::test::run(tw::test::binPath("tellwick_server"), s.options());
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
+        for (const auto& e : c.errors) EXPECT_NE(r.err.find(e), std::string::npos) << r.err;
+    }
+
+    s.writeConfig("", ".\\clients.xml",
+                  "\r\n[Security]\r\nSigningKey = .\\keys\\operator.key\r\n"
+                  "OfficeKey = keys/office.key\r\nMaxClockSkew = 60\r\n");
+    auto running = s.start();
+    running->signal(SIGTERM);
+    EXPECT_EQ(running->wait(), 0) << running->err();
+    const std::string saved = readFile(s.work() / "srv_config.ini");
+    EXPECT_EQ(iniValue(saved, "SigningKey"), ".\\keys\\operator.key");
+    EXPECT_EQ(iniValue(saved, "MaxClockSkew"), "60");
+}
