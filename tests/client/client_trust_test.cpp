@@ -301,3 +301,30 @@ TEST(ClientTrust, aSkewThatIsNotUsedIsNotChecked) {
     auto client = h.start();
     ASSERT_TRUE(h.waitStarted(*client)) << client->err();
 }
+
+// The operator's own tools end to end: a message signed by the real tellwick_cli with the
+// operator's key is shown by a keyed client, the same text sent without the key is not.
+TEST(ClientTrust, keyedCliReachesAKeyedClientAndAnUnkeyedCliDoesNot) {
+    ClientHarness h;
+    Keys keys(h.tmp / "keys");
+    h.writeConfig(keyedConfig(h, keys));
+    auto client = h.start({"--debug"}, {{"TELLWICK_TEST_CONFIRM_AFTER_MS", "100"}});
+    ASSERT_TRUE(h.waitStarted(*client)) << client->err();
+
+    const auto cli = [&](std::vector<std::string> extra) {
+        std::vector<std::string> args{"-a", "127.0.0.1",         "-p", std::to_string(h.listenPort),
+                                      "-t", "from the operator", "-m", "tcp"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return run(binPath("tellwick_cli"), withArgs(args));
+    };
+    EXPECT_EQ(cli({}).code, 0);
+    ASSERT_TRUE(waitFor([&] {
+        return !linesWith(h.debugLines(), rejected("127.0.0.1", "no signature")).empty();
+    })) << "the unsigned message is refused";
+    EXPECT_EQ(cli({"-k", (keys.dir / "operator.key").string()}).code, 0);
+    // 105 is the refusal of the unsigned one, 101 and 102 the signed message shown and read.
+    ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 4; }));
+    EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 105, 101, 102}));
+    EXPECT_EQ(h.events()[2].strings[2], "from the operator");
+    EXPECT_EQ(h.peer.count(), 0u) << "the cli asks for no reports";
+}
