@@ -36,6 +36,9 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
     ASSERT_TRUE(waitUntil([&] { return state(3) == 1; }));
     EXPECT_EQ(state(2), 0) << "A's record holds the same RootId but not B's GUID";
 
+    // B's report can come back before A's own thread has taken its datagram.
+    ASSERT_TRUE(a.waitForCount(1));
+    ASSERT_TRUE(b.waitForCount(1));
     const auto pa = a.received().at(0), pb = b.received().at(0);
     EXPECT_EQ(pa.systemMessage, 1);
     EXPECT_EQ(tw::utf16ToUtf8(pa.msgText), "Hello\nworld");
