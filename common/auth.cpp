@@ -198,28 +198,31 @@ std::string generateKeys(const fs::path& dir) {
     return error;
 }
 
-std::vector<std::uint8_t> sign(std::span<const std::uint8_t> record, const Key& operatorSecret,
-                               std::uint64_t nowMs) {
+// The record with its whole trailer; `prove` writes the proof of the covered bytes.
+template <class Prove>
+std::vector<std::uint8_t> withTrailer(std::span<const std::uint8_t> record, std::uint64_t nowMs,
+                                      std::size_t proofBytes, Prove prove) {
     ready();
-    std::vector<std::uint8_t> out = withHead(record, nowMs, kSignatureBytes);
+    std::vector<std::uint8_t> out = withHead(record, nowMs, proofBytes);
     const std::uint8_t* stamp = out.data() + record.size() + 4;
     const auto msg = covered(record, stamp, stamp + 8);
-    std::uint8_t sig[kSignatureBytes];
-    crypto_sign_detached(sig, nullptr, msg.data(), msg.size(), operatorSecret.bytes.data());
-    out.insert(out.end(), sig, sig + kSignatureBytes);
+    out.resize(out.size() + proofBytes);
+    prove(out.data() + out.size() - proofBytes, msg);
     return out;
+}
+
+std::vector<std::uint8_t> sign(std::span<const std::uint8_t> record, const Key& operatorSecret,
+                               std::uint64_t nowMs) {
+    return withTrailer(record, nowMs, kSignatureBytes, [&](std::uint8_t* proof, const auto& msg) {
+        crypto_sign_detached(proof, nullptr, msg.data(), msg.size(), operatorSecret.bytes.data());
+    });
 }
 
 std::vector<std::uint8_t> mac(std::span<const std::uint8_t> record, const Key& office,
                               std::uint64_t nowMs) {
-    ready();
-    std::vector<std::uint8_t> out = withHead(record, nowMs, kMacBytes);
-    const std::uint8_t* stamp = out.data() + record.size() + 4;
-    const auto msg = covered(record, stamp, stamp + 8);
-    std::uint8_t tag[kMacBytes];
-    crypto_auth_hmacsha256(tag, msg.data(), msg.size(), office.bytes.data());
-    out.insert(out.end(), tag, tag + kMacBytes);
-    return out;
+    return withTrailer(record, nowMs, kMacBytes, [&](std::uint8_t* proof, const auto& msg) {
+        crypto_auth_hmacsha256(proof, msg.data(), msg.size(), office.bytes.data());
+    });
 }
 
 ReplayGuard::ReplayGuard(std::chrono::seconds maxSkew, std::size_t capacity)

@@ -7,17 +7,15 @@
 #include <filesystem>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "common/auth.h"
 #include "common/packets.h"
 
-using Clock = std::chrono::steady_clock;
+using tw::bench::Clock;
+using tw::bench::median;
+using tw::bench::msSince;
 
 namespace {
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 template <class F>
 double microsecondsEach(int n, F f) {

@@ -19,24 +19,18 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "common/net.h"
 #include "server/engine/engine.h"
 #include "server/engine/engine_core.h"
 #include "server/engine/report_listener.h"
 
 using namespace tw::server;
-using Clock = std::chrono::steady_clock;
+using tw::bench::Clock;
+using tw::bench::median;
+using tw::bench::msSince;
 
 namespace {
-
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // A port nobody listens on: the datagrams of the pass are dropped by the system.
 int unusedPort() {

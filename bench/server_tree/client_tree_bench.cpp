@@ -18,6 +18,7 @@
 #include <memory>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "server/data/clients.h"
 #include "server/ui/client_tree_view.h"
 #include "server/ui/layout/ui_document.h"
@@ -26,11 +27,9 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
+using tw::bench::Clock;
+using tw::bench::median;
+using tw::bench::msSince;
 
 void report(const char* what, std::vector<double> ms) {
     std::sort(ms.begin(), ms.end());

@@ -12,22 +12,16 @@
 #include <fstream>
 #include <vector>
 
+#include "bench/bench_timing.h"
 #include "server/data/history.h"
 #include "server/ui/history_dialog.h"
 
 using namespace tw::server;
-using Clock = std::chrono::steady_clock;
+using tw::bench::Clock;
+using tw::bench::median;
+using tw::bench::msSince;
 
 namespace {
-
-double msSince(Clock::time_point t0) {
-    return std::chrono::duration<double, std::milli>(Clock::now() - t0).count();
-}
-
-double median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 MailingRecord mailing(int number, int clients) {
     MailingRecord m;
