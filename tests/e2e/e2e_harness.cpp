@@ -195,7 +195,8 @@ std::size_t countLines(const std::vector<std::string>& lines, const std::string&
 // ---- client -------------------------------------------------------------------------------
 
 ClientHost::ClientHost(const TestNetwork& net, int index, const std::string& hostName,
-                       int listenPort, int serverPort, const Display& display, int confirmAfterMs)
+                       int listenPort, int serverPort, const Display& display, int confirmAfterMs,
+                       const std::string& moreConfig)
     : hostName_(hostName), work_(tmp_ / "work"), eventLog_(tmp_ / "events.jsonl") {
     fs::create_directories(work_);
     makePrivateFolder(tmp_ / "run");
@@ -203,7 +204,7 @@ ClientHost::ClientHost(const TestNetwork& net, int index, const std::string& hos
     writeFile(work_ / "cln_config.ini",
               "[Common]\nLog.UseEventLogger = 1\n\n[Network]\nNet.PortListen = " +
                   std::to_string(listenPort) + "\nNet.PortSender = " + std::to_string(serverPort) +
-                  "\n");
+                  "\n" + moreConfig);
     Process::Options o;
     // A UTS namespace of its own gives the workstation its own computer name; every step
     // execs the next, so the process id is the client's.
@@ -256,7 +257,7 @@ ServerHost::ServerHost(const ServerSettings& s, const std::string& clientsXmlTex
     makePrivateFolder(tmp_ / "run");
     fs::create_directories(tmp_ / "registry");
     auto n = [](int v) { return std::to_string(v); };
-    const std::string config =
+    std::string config =
         "\xEF\xBB\xBF[Common]\r\nLanguage = EN\r\nUseEventLogger = 1\r\nWarningMask = 1\r\n"
         "ScreenRes = " +
         n(kScreenWidth) + "*" + n(kScreenHeight) +
@@ -272,6 +273,11 @@ ServerHost::ServerHost(const ServerSettings& s, const std::string& clientsXmlTex
         "\r\nMeasure = 0\r\n\r\n"
         "[Scanner]\r\nSaveFormatName = " +
         n(s.saveFormatName) + "\r\nSaveFormatValue = " + n(s.saveFormatValue) + "\r\n";
+    if (!s.signingKey.empty() || !s.officeKey.empty()) {
+        config += "\r\n[Security]\r\n";
+        if (!s.signingKey.empty()) config += "SigningKey = " + s.signingKey + "\r\n";
+        if (!s.officeKey.empty()) config += "OfficeKey = " + s.officeKey + "\r\n";
+    }
     writeFile(work_ / "srv_config.ini", config);
     writeFile(work_ / "clients.xml", clientsXmlText);
 

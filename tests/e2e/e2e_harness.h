@@ -73,9 +73,11 @@ std::size_t countLines(const std::vector<std::string>& lines, const std::string&
 // own, with its own folder, configuration, runtime folder, registry and event log.
 class ClientHost {
 public:
-    // confirmAfterMs > 0: the client's test hook presses OK after that long.
+    // confirmAfterMs > 0: the client's test hook presses OK after that long. `moreConfig` is
+    // appended to cln_config.ini (groups of its own, such as [Security]).
     ClientHost(const TestNetwork& net, int index, const std::string& hostName, int listenPort,
-               int serverPort, const Display& display, int confirmAfterMs);
+               int serverPort, const Display& display, int confirmAfterMs,
+               const std::string& moreConfig = {});
     bool waitStarted();
     int pid() const { return process_->pid(); }
     void stop();  // the session ends (SIGTERM)
@@ -103,6 +105,8 @@ struct ServerSettings {
     int timerSeconds = 10;
     int saveFormatName = 1;
     int saveFormatValue = 0;
+    // Paths for the [Security] group; empty: the key is not written.
+    std::string signingKey, officeKey;
 };
 
 class ServerHost {

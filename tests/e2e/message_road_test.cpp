@@ -66,12 +66,13 @@ std::string summaryPattern(const std::vector<std::pair<std::string, std::string>
     return p;
 }
 const std::string kConfirmedAt = "Confirmed in [0-2][0-9]:[0-5][0-9]:[0-5][0-9]";
+const std::string kDeliveredAt = "Delivered in [0-2][0-9]:[0-5][0-9]:[0-5][0-9]";
 
 class MessageRoad : public ::testing::Test {
 protected:
     void SetUp() override {
         if (const std::string why = missingPrerequisite(); !why.empty()) GTEST_SKIP() << why;
-        net_ = std::make_unique<TestNetwork>(3);
+        net_ = std::make_unique<TestNetwork>(namespaces_);
         ASSERT_TRUE(net_->ok()) << net_->error();
         display_ = std::make_unique<Display>();
         ASSERT_FALSE(display_->name().empty()) << "Xvfb did not start";
@@ -99,11 +100,11 @@ protected:
     }
 
     // confirmAfterMs[i] > 0: client i's own test hook presses OK; 0: a person must.
-    void startClients(const std::vector<int>& confirmAfterMs) {
+    void startClients(const std::vector<int>& confirmAfterMs, const std::string& moreConfig = {}) {
         for (std::size_t i = 0; i < confirmAfterMs.size(); ++i)
-            clients_.push_back(std::make_unique<ClientHost>(*net_, static_cast<int>(i),
-                                                            kHostNames[i], clientPort_, serverPort_,
-                                                            *display_, confirmAfterMs[i]));
+            clients_.push_back(std::make_unique<ClientHost>(
+                *net_, static_cast<int>(i), kHostNames[i], clientPort_, serverPort_, *display_,
+                confirmAfterMs[i], moreConfig));
         for (auto& c : clients_) ASSERT_TRUE(c->waitStarted()) << c->hostName() << " did not start";
     }
 
@@ -176,10 +177,19 @@ protected:
     std::vector<std::unique_ptr<ClientHost>> clients_;
     std::unique_ptr<ServerHost> server_;
     int serverPort_ = 0, clientPort_ = 0;
+    int namespaces_ = 3;
+};
+
+// The same office with one more device on the bridge: the last namespace, holding no client.
+class TrustedRoad : public MessageRoad {
+protected:
+    TrustedRoad() { namespaces_ = 4; }
+    static constexpr int kIntruder = 3;
 };
 
 // Colours of the state images in the tree (see ServerHost::treeStateBands).
-constexpr int kConfirmedImage = 2, kNotDeliveredImage = 4, kActiveImage = 8, kNoNewsImage = 16;
+constexpr int kDeliveredImage = 1, kConfirmedImage = 2, kNotDeliveredImage = 4, kActiveImage = 8,
+              kNoNewsImage = 16;
 
 }  // namespace
 
@@ -416,4 +426,125 @@ TEST_F(MessageRoad, checkWithOneClientDown) {
 
     EXPECT_TRUE(server_->stop());
     EXPECT_TRUE(eventsWithId(server_->events(), 101).empty());
+}
+
+// A keyed office — the server signs with the operator key and checks reports under the office
+// key, the workstations hold operator.pub and office.key — and one more device on the bridge
+// that has neither. Its popups, bare or signed with a key of its own, put up no window; its
+// confirmation for the workstation whose user has not pressed OK, forged with the root id and
+// GUID that workstation's real delivery report carried over the wire, changes neither the tree
+// nor the summary. The operator's own mailing arrives, and the real confirmations count.
+TEST_F(TrustedRoad, intruderCanNeitherPopAWindowNorForgeAConfirmation) {
+    TempDir keys, intruderKeys;
+    for (const TempDir* d : {&keys, &intruderKeys}) {
+        const RunResult made =
+            run(binPath("tellwick_cli"), withArgs({"--generate-keys=" + d->path().string()}));
+        ASSERT_EQ(made.code, 0) << made.out << made.err;
+    }
+    const std::string pub = (keys / "operator.pub").string(),
+                      office = (keys / "office.key").string();
+    ASSERT_NO_FATAL_FAILURE(startClients(
+        {1500, 1500, 0},
+        "\n[Security]\nSec.OperatorKey = " + pub + "\nSec.OfficeKey = " + office + "\n"));
+    ServerSettings s = settings();
+    s.protoUseTcp = 0;
+    s.timerSeconds = 25;  // room for the forgery within the waiting time, even under load
+    s.signingKey = (keys / "operator.key").string();
+    s.officeKey = office;
+    ASSERT_NO_FATAL_FAILURE(startServer(s, officeDatabase()));
+
+    // The intruder's popups, over both transports, to every workstation.
+    const std::string everyone =
+        net_->clientAddress(0) + "," + net_->clientAddress(1) + "," + net_->clientAddress(2);
+    const std::string port = std::to_string(clientPort_);
+    const std::vector<std::vector<std::string>> popups = {
+        {binPath("tellwick_cli").string(), "-a", everyone, "-t", "Click here", "-p", port, "-m",
+         "udp"},
+        {binPath("tellwick_cli").string(), "-a", everyone, "-t", "Click here", "-p", port, "-m",
+         "tcp", "-k", (intruderKeys / "operator.key").string()}};
+    for (const auto& popup : popups) {
+        const RunResult sent = net_->exec(kIntruder, popup);
+        ASSERT_EQ(sent.code, 0) << sent.out << sent.err;
+    }
+    const std::string intruder = net_->clientAddress(kIntruder);
+    const std::vector<std::string> rejected = {
+        "REJECTED: ServerIP = " + intruder + ", Reason = no signature",
+        "REJECTED: ServerIP = " + intruder + ", Reason = bad signature"};
+    for (int i : {0, 1, 2}) {
+        ASSERT_TRUE(waitFor(
+            [&] {
+                const auto lines = clients_[i]->debugLines();
+                return countLines(lines, rejected[0]) == 1 && countLines(lines, rejected[1]) == 1;
+            },
+            20s))
+            << kHostNames[i] << " did not reject both popups";
+        EXPECT_EQ(clients_[i]->countEvents(101), 0) << kHostNames[i];
+        EXPECT_TRUE(display_->findWindow("^Message$", clients_[i]->pid()).empty()) << kHostNames[i];
+    }
+
+    // The operator's mailing: Alpha and Bravo confirm by their hooks, Charlie's user is away.
+    const std::string text = "Signed notice";
+    ASSERT_TRUE(server_->checkAllClients());
+    ASSERT_TRUE(server_->sendMessage(text));
+    for (int i : {0, 1})
+        ASSERT_TRUE(waitFor([&] { return clients_[i]->countEvents(102) == 1; }, 30s))
+            << kHostNames[i];
+    ASSERT_TRUE(waitFor([&] { return clients_[2]->countEvents(101) == 1; }, 30s));
+
+    // What the intruder saw of Charlie's delivery report: its root id and GUID.
+    std::string rootId, guid;
+    ASSERT_TRUE(waitFor(
+        [&] {
+            const auto lines = server_->debugLines();
+            const auto at = std::find(lines.begin(), lines.end(),
+                                      "LISTEN: ClientAddr: " + net_->clientAddress(2));
+            if (at == lines.end() || lines.end() - at < 5) return false;
+            const std::string rootLine = "LISTEN: SentMsgRootId: ",
+                              guidLine = "LISTEN: SentMsgGUID: ";
+            if (at[3].rfind(rootLine, 0) != 0 || at[4].rfind(guidLine, 0) != 0) return false;
+            rootId = at[3].substr(rootLine.size());
+            guid = at[4].substr(guidLine.size());
+            return true;
+        },
+        20s))
+        << "Charlie's delivery report did not reach the server";
+    ASSERT_FALSE(guid.empty());
+    const struct {
+        const char* transport;
+        std::string key;
+        const char* reason;
+    } forged[] = {{"udp", "", "no signature"},
+                  {"tcp", (intruderKeys / "office.key").string(), "bad signature"}};
+    for (const auto& f : forged) {
+        std::vector<std::string> args = {binPath("e2e_intruder").string(),
+                                         net_->serverAddress(),
+                                         std::to_string(serverPort_),
+                                         f.transport,
+                                         net_->clientAddress(2),
+                                         upper(kHostNames[2]),
+                                         rootId,
+                                         guid};
+        if (!f.key.empty()) args.push_back(f.key);
+        const RunResult sent = net_->exec(kIntruder, args);
+        ASSERT_EQ(sent.code, 0) << sent.err;
+        const std::string line = "LISTEN: REJECTED: " + intruder + ": " + f.reason;
+        EXPECT_TRUE(waitFor([&] { return countLines(server_->debugLines(), line) == 1; }, 20s))
+            << line;
+    }
+
+    // The summary: Charlie delivered, not confirmed; the tree shows the same.
+    const LoggedEvent summary = waitForSummary();
+    ASSERT_EQ(summary.strings.size(), 3u) << "no summary in the server's event log";
+    EXPECT_EQ(summary.strings[1], text);
+    EXPECT_TRUE(std::regex_match(
+        summary.strings[2],
+        std::regex(summaryPattern(
+            {{kNames[0], kConfirmedAt}, {kNames[1], kConfirmedAt}, {kNames[2], kDeliveredAt}}))))
+        << summary.strings[2];
+    EXPECT_EQ(clientBands(), (std::vector<int>{kConfirmedImage, kConfirmedImage, kDeliveredImage}));
+    EXPECT_EQ(countLines(server_->debugLines(), "LISTEN: CLIENT matching by RootId+GUID [SUCCESS]"),
+              5u)
+        << "two reports each from Alpha and Bravo, one from Charlie";
+    for (int i : {0, 1, 2}) EXPECT_EQ(clients_[i]->countEvents(101), 1) << kHostNames[i];
+    EXPECT_TRUE(server_->stop());
 }
