@@ -5,7 +5,6 @@
 #include <QScreen>
 #include <QStringList>
 #include <QTimer>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -84,7 +83,9 @@ int runServer(int argc, char** argv) {
         else
             quitPending = true;
     };
-    tw::platform::QuitSignals quitSignals({SIGTERM, SIGINT}, [&](int) { requestQuit(); });
+    using tw::platform::QuitSignal;
+    tw::platform::QuitSignals quitSignals({QuitSignal::Terminate, QuitSignal::Interrupt},
+                                          [&](QuitSignal) { requestQuit(); });
 
     tw::diag::setProgram(tw::diag::kServerIdentity);
     tw::platform::SingleInstance instance;

@@ -1,14 +1,13 @@
 #include "common/platform/message_box.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QByteArray>
 #include <QMessageBox>
 #include <QThread>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+
+#include "common/platform/console.h"
 
 namespace tw::platform {
 
@@ -17,15 +16,7 @@ namespace {
 void writeToStderr(const QString& title, const QString& text) {
     // One write, so that lines of several threads never mix.
     const QByteArray line = title.toUtf8() + ": " + text.toUtf8() + "\n";
-    const char* data = line.constData();
-    std::size_t size = static_cast<std::size_t>(line.size());
-    while (size) {
-        const ssize_t n = ::write(2, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    writeToStandardError(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
 }
 
 void showBox(const QString& title, const QString& text, BoxIcon icon) {
