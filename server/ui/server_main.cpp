@@ -115,7 +115,6 @@ int runServer(int argc, char** argv) {
     // Start-up checks: every failure is collected into one box.
     QStringList failures;
     if (!networkReady()) failures << texts[Text::CantInitNetwork];
-    config.transport = config.ProtoUseTCP == 1 ? 1 : 2;
     if (!tw::server::ClientsFileCreatable(tw::server::dataFilePath(config.Clients)))
         failures << texts[Text::CantCreateClientsFile];
     // A key named in [Security] that cannot be used stops the start: running unsigned, or
