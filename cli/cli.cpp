@@ -203,46 +203,20 @@ ParseOutcome parseArguments(const std::vector<std::string>& args, std::ostream& 
 
 ListResult expandAddressList(std::string_view list, std::vector<std::string>& out,
                              std::size_t limit) {
-    // Every item is judged and counted before anything is produced, so a mistake at the end
-    // of a list never waits for a wide range at its start to be written out.
-    const auto forEachItem = [&](auto&& visit) {
-        for (std::size_t pos = 0;;) {
-            const auto comma = list.find(',', pos);
-            const std::string_view item =
-                list.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
-            if (!visit(item)) return false;
-            if (comma == std::string_view::npos) return true;
-            pos = comma + 1;
-        }
-    };
-    std::uint64_t total = 0;
-    const bool valid = forEachItem([&](std::string_view item) {
-        if (addr::isRangeItem(item)) {
-            const auto dash = item.find('-');
-            std::uint64_t count = 0;
-            if (addr::measureRange(item.substr(0, dash), item.substr(dash + 1), count) !=
-                addr::RangeResult::Ok)
-                return false;
-            total += count;
-            return true;
-        }
-        ++total;
-        return addr::matchesIPv4Pattern(item) || addr::matchesNetbiosPattern(item);
-    });
-    if (!valid) return ListResult::BadAddress;  // an empty item included
-    if (total > limit) return ListResult::TooMany;
-
-    out.reserve(out.size() + static_cast<std::size_t>(total));
-    forEachItem([&](std::string_view item) {
-        if (addr::isRangeItem(item)) {
-            const auto dash = item.find('-');
-            addr::expandRange(item.substr(0, dash), item.substr(dash + 1), out);
-        } else {
-            out.emplace_back(item);
-        }
-        return true;
-    });
-    return ListResult::Ok;
+    // The command line's rules: an empty item is a mistake, and the whole list is judged and
+    // counted before anything is produced.
+    addr::ListRules rules;
+    rules.skipEmptyItems = false;
+    rules.judgeWholeListFirst = true;
+    rules.maxListAddresses = limit;
+    switch (addr::expandAddressList(list, rules, out).status) {
+        case addr::ListStatus::Ok:
+            return ListResult::Ok;
+        case addr::ListStatus::TooMany:
+            return ListResult::TooMany;
+        default:
+            return ListResult::BadAddress;
+    }
 }
 
 std::optional<int> progressPercent(std::size_t i, std::size_t n) {

@@ -1,11 +1,10 @@
-#include <unistd.h>
-
 #include <cstdio>
 #include <iostream>
 
 #include "cli/cli.h"
 #include "common/net.h"
 #include "common/net_async.h"
+#include "common/platform/console.h"
 #include "common/platform/descriptors.h"
 #include "common/platform/host_names.h"
 
@@ -14,7 +13,7 @@ int main(int argc, char** argv) {
     const std::string sender = tw::platform::netbiosName();
     // The window title is an escape sequence: only a terminal understands it, a file or pipe
     // would just collect it.
-    if (isatty(STDOUT_FILENO)) std::cout << "\033]0;Tellwick\007" << std::flush;
+    if (tw::platform::standardOutputIsTerminal()) std::cout << "\033]0;Tellwick\007" << std::flush;
     // Over UDP one socket serves the whole list; over TCP every address gets its own
     // connection with the connect time-out, many of them under way at once, so switched-off
     // workstations cost one time-out together instead of one each.

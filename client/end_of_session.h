@@ -3,7 +3,9 @@
 // client must note it and leave at once, whatever it is doing.
 #include <QObject>
 
-class QSocketNotifier;
+namespace tw::platform {
+class QuitSignals;
+}
 
 namespace tw::client {
 
@@ -18,8 +20,7 @@ signals:
     void requested();
 
 private:
-    void onSignalPipe();
-    QSocketNotifier* notifier_ = nullptr;
+    platform::QuitSignals* signals_ = nullptr;
 };
 
 }  // namespace tw::client

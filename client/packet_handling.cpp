@@ -1,6 +1,5 @@
 #include "client/packet_handling.h"
 
-#include "common/net.h"
 #include "common/text.h"
 
 namespace tw::client {
@@ -58,12 +57,6 @@ ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, 
     r.msgGuid = packet.msgGuid;
     r.reportMask = kind;
     return r;
-}
-
-bool sendReport(const ReplyTarget& target, const ClientNames& names, const MessagePacket& packet,
-                std::uint8_t kind) {
-    const auto bytes = buildReport(names, packet, kind).serialize();
-    return net::sendBlock(target.serverIp, target.port, target.transport, bytes);
 }
 
 }  // namespace tw::client

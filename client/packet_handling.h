@@ -41,9 +41,4 @@ std::string reportedLine(const ReplyTarget& target, const ClientNames& names, st
 
 ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, std::uint8_t kind);
 
-// One report: connect (TCP with the usual connect time-out), one send, close. A report that
-// cannot be sent is lost; the result only says whether it went out.
-bool sendReport(const ReplyTarget& target, const ClientNames& names, const MessagePacket& packet,
-                std::uint8_t kind);
-
 }  // namespace tw::client

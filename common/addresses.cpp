@@ -173,4 +173,131 @@ RangeResult expandRange(std::string_view start, std::string_view end, std::vecto
     return RangeResult::Ok;
 }
 
+namespace {
+
+struct Judged {
+    ListStatus status = ListStatus::Ok;
+    std::string_view part;
+    std::uint64_t count = 0;
+};
+
+std::string_view rangeStart(std::string_view item) { return item.substr(0, item.find('-')); }
+std::string_view rangeEnd(std::string_view item) { return item.substr(item.find('-') + 1); }
+
+Judged judgeItem(std::string_view item, const ListRules& rules) {
+    Judged j;
+    if (!isRangeItem(item)) {
+        j.count = 1;
+        if (!matchesIPv4Pattern(item) && !matchesNetbiosPattern(item))
+            j.status = ListStatus::BadItem;
+        return j;
+    }
+    switch (measureRange(rangeStart(item), rangeEnd(item), j.count)) {
+        case RangeResult::Ok:
+            if (j.count > rules.maxRangeAddresses) j.status = ListStatus::RangeTooLarge;
+            break;
+        case RangeResult::BadStart:
+            j.status = ListStatus::BadRangeStart;
+            j.part = rangeStart(item);
+            break;
+        case RangeResult::BadEnd:
+            j.status = ListStatus::BadRangeEnd;
+            j.part = rangeEnd(item);
+            break;
+        case RangeResult::Unreachable:
+        case RangeResult::TooLarge:
+            j.status = ListStatus::Unreachable;
+            break;
+    }
+    return j;
+}
+
+// Appends the addresses of an item already judged good.
+void produceItem(std::string_view item, std::vector<std::string>& out) {
+    if (isRangeItem(item))
+        expandRange(rangeStart(item), rangeEnd(item), out);
+    else
+        out.emplace_back(item);
+}
+
+// Calls `visit` with every item of the list that the rules do not skip, until it says stop.
+template <class Visit>
+bool forEachItem(std::string_view list, const ListRules& rules, Visit&& visit) {
+    for (std::size_t pos = 0;;) {
+        const auto comma = list.find(',', pos);
+        const std::string_view item =
+            list.substr(pos, comma == std::string_view::npos ? comma : comma - pos);
+        if (!(item.empty() && rules.skipEmptyItems) && !visit(item)) return false;
+        if (comma == std::string_view::npos) return true;
+        pos = comma + 1;
+    }
+}
+
+// The one walk of both expanders: judges, counts and hands every item to `produce` (which
+// may refuse with Stopped) in the order the rules ask for.
+template <class Produce>
+ListOutcome expand(std::string_view list, const ListRules& rules, Produce&& produce,
+                   const std::function<void(std::uint64_t)>& reserve) {
+    ListOutcome outcome;
+    std::uint64_t total = 0;
+    const auto fault = [&](std::string_view item, const Judged& j) {
+        outcome = {j.status, item, j.part};
+        return false;
+    };
+    if (rules.judgeWholeListFirst) {
+        const bool valid = forEachItem(list, rules, [&](std::string_view item) {
+            const Judged j = judgeItem(item, rules);
+            if (j.status != ListStatus::Ok) return fault(item, j);
+            total += j.count;
+            return true;
+        });
+        if (!valid) return outcome;
+        if (total > rules.maxListAddresses) return {ListStatus::TooMany, {}, {}};
+        if (reserve) reserve(total);
+        forEachItem(list, rules, [&](std::string_view item) {
+            if (produce(item)) return true;
+            outcome = {ListStatus::Stopped, item, {}};
+            return false;
+        });
+        return outcome;
+    }
+    forEachItem(list, rules, [&](std::string_view item) {
+        const Judged j = judgeItem(item, rules);
+        if (j.status != ListStatus::Ok) return fault(item, j);
+        total += j.count;
+        if (total > rules.maxListAddresses) {
+            outcome = {ListStatus::TooMany, item, {}};
+            return false;
+        }
+        if (produce(item)) return true;
+        outcome = {ListStatus::Stopped, item, {}};
+        return false;
+    });
+    return outcome;
+}
+
+}  // namespace
+
+ListOutcome expandAddressList(std::string_view list, const ListRules& rules,
+                              std::vector<std::string>& out) {
+    return expand(
+        list, rules,
+        [&](std::string_view item) {
+            produceItem(item, out);
+            return true;
+        },
+        [&](std::uint64_t total) { out.reserve(out.size() + static_cast<std::size_t>(total)); });
+}
+
+ListOutcome expandAddressList(std::string_view list, const ListRules& rules, const ListSink& sink) {
+    std::vector<std::string> addresses;  // one item's, reused
+    return expand(list, rules,
+                  [&](std::string_view item) {
+                      addresses.clear();
+                      produceItem(item, addresses);
+                      return sink(item, addresses);
+                  },
+                  {});
+}
+
 }  // namespace tw::addr

@@ -55,9 +55,9 @@ fs::path temporaryNameFor(const fs::path& target) {
     return tmp;
 }
 
-}  // namespace
-
-bool writeFileAtomically(const fs::path& path, std::string_view bytes) {
+// The one atomic replacement of the programs: every file they rewrite goes through it.
+bool replaceAtomically(const fs::path& path, std::string_view bytes,
+                       std::optional<fs::perms> permissions) {
     std::error_code ec;
     fs::path target = path;
     if (fs::is_symlink(target, ec)) {
@@ -68,12 +68,22 @@ bool writeFileAtomically(const fs::path& path, std::string_view bytes) {
     // A folder (or anything else that is not a file) under the name is never replaced.
     if (fs::exists(target, ec) && !fs::is_regular_file(target, ec)) return false;
     const fs::path tmp = temporaryNameFor(target);
-    if (!platform::writeNewFileSynced(tmp, bytes, target) ||
+    if (!platform::writeNewFileSynced(tmp, bytes, target, permissions) ||
         !platform::replaceFileSynced(tmp, target)) {
         fs::remove(tmp, ec);
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes) {
+    return replaceAtomically(path, bytes, std::nullopt);
+}
+
+bool writeFileAtomically(const fs::path& path, std::string_view bytes, fs::perms permissions) {
+    return replaceAtomically(path, bytes, permissions);
 }
 
 void appendWhole(const char* path, std::string_view bytes) {

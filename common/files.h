@@ -28,6 +28,9 @@ FileBytes readFileUpTo(const std::filesystem::path& path, std::size_t maxBytes);
 // never a mix. A symbolic link is followed, not replaced.
 // False (and the old file untouched) on any failure.
 bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes);
+// The same with the new file's permission bits fixed, whatever the old file had.
+bool writeFileAtomically(const std::filesystem::path& path, std::string_view bytes,
+                         std::filesystem::perms permissions);
 
 // Appends `bytes` to `path` (created when missing) with one write, so that records appended
 // by several threads or processes at once never mix. Failures are silent: the callers are

@@ -268,10 +268,4 @@ std::optional<Received> TcpListener::poll(std::size_t maxBytes,
     return r;
 }
 
-std::string localHostName() {
-    std::error_code ec;
-    std::string name = asio::ip::host_name(ec);
-    return ec ? std::string() : name;
-}
-
 }  // namespace tw::net

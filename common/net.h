@@ -106,9 +106,6 @@ private:
     std::unique_ptr<Impl> d_;
 };
 
-// The host name as the socket library reports it (not shortened, not upper-cased).
-std::string localHostName();
-
 // True for four dotted decimal numbers 0..255 (leading zeros allowed).
 bool parseIPv4(std::string_view text, std::uint8_t out[4]);
 

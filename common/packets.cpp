@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "common/platform/clock.h"
+
 namespace tw {
 
 void writeTextField(std::uint8_t* out, std::size_t width, std::u16string_view value) {
@@ -95,10 +97,8 @@ Parsed<ReportPacket> ReportPacket::read(std::span<const std::uint8_t> bytes) {
 }
 
 std::u16string makeMsgRootId(std::time_t now) {
-    std::tm local{};
-    localtime_r(&now, &local);
     // Local wall-clock time read back as if it were UTC: the seconds count the design uses.
-    const long long wall = static_cast<long long>(timegm(&local));
+    const long long wall = platform::localWallClockSeconds(now);
     const std::string digits = std::to_string(wall - 1376357000LL);
     return std::u16string(digits.begin(), digits.end());
 }

@@ -4,6 +4,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/setup-deps.sh
+# No system header above the platform layer: cheap, so before the long build.
+bash scripts/check-layers.sh
 BUILD_DIR=${BUILD_DIR:-build}
 cmake -S . -B "$BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTELLWICK_WERROR=ON >/dev/null
 cmake --build "$BUILD_DIR" -j2

@@ -1,15 +1,10 @@
 #include "common/platform/diagnostics.h"
 
-#include <fcntl.h>
-#include <locale.h>
-#include <unistd.h>
-#include <wctype.h>
-
 #include <atomic>
-#include <cerrno>
 #include <cstring>
 
 #include "common/files.h"
+#include "common/platform/file_io.h"
 #include "common/platform/paths.h"
 #include "common/platform/registry.h"
 #include "common/text.h"
@@ -18,27 +13,22 @@ namespace tw::diag {
 
 namespace {
 
+// Until a program names itself with setProgram(), the channels use the server's names. Each
+// program links its own message table, so this one has none.
+constexpr ProgramIdentity kUnnamedProgram = {
+    "debug_server.log",
+    "Tellwick Server",
+    "SYSTEM\\CurrentControlSet\\services\\eventlog\\Application\\Tellwick Server",
+    nullptr,
+    0,
+};
+
 // Read by the fault handler too, so plain atomics and no locks.
-std::atomic<const ProgramIdentity*> program{&kServerIdentity};
+std::atomic<const ProgramIdentity*> program{&kUnnamedProgram};
 std::atomic<bool> debugFlag{false};
 std::atomic<std::uint8_t> eventLogSwitch{0};
 
 constexpr const char* kEventMessageFile = "EventMessageFile";
-
-// Letter case as the system compares paths: every letter the C.UTF-8 locale knows, not only
-// ASCII, so a Cyrillic folder name in other case still counts as the same path.
-std::u16string upperForCompare(std::string_view utf8) {
-    std::u16string s = utf8ToUtf16(utf8);
-    static const locale_t utf8Locale =
-        ::newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
-    if (!utf8Locale) return asciiUpper(s);
-    for (char16_t& c : s) {
-        if (c >= 0xD800 && c <= 0xDFFF) continue;
-        const wint_t u = ::towupper_l(static_cast<wint_t>(c), utf8Locale);
-        if (u <= 0xFFFF) c = static_cast<char16_t>(u);
-    }
-    return s;
-}
 
 }  // namespace
 
@@ -48,8 +38,7 @@ bool initDebugLog(int argc, char** argv) {
     if (argc < 2 || !argv || !argv[1] || std::strcmp(argv[1], "--debug") != 0)
         return debugFlag.load();
     debugFlag.store(true);
-    const int fd = ::open(debugLogFile(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd >= 0) ::close(fd);
+    platform::emptyFile(debugLogFile());
     return true;
 }
 
@@ -76,7 +65,9 @@ bool registerEventMessageFile() {
     const std::string self = platform::programPath().string();
     const auto stored = platform::registry::readValue(id.registryKey, kEventMessageFile);
     // A value that already names this program file is left alone, so no write rights are needed.
-    if (stored && !self.empty() && upperForCompare(*stored) == upperForCompare(self)) return true;
+    if (stored && !self.empty() &&
+        platform::pathCompareForm(*stored) == platform::pathCompareForm(self))
+        return true;
     return platform::registry::writeValue(id.registryKey, kEventMessageFile, self);
 }
 

@@ -191,55 +191,33 @@ private:
         const auto listIndex = static_cast<std::int32_t>(list_.size() - 1);
         const std::int32_t lvl = level() + 1;
         const std::string entries = QString::fromUtf8(text_).toUpper().toStdString();
-        std::string_view rest = entries;
-        std::vector<std::string> generated;
-        while (true) {
-            const std::size_t comma = rest.find(',');
-            const std::string_view piece = rest.substr(0, comma);
-            if (!piece.empty() && !addPiece(piece, listIndex, lvl, generated)) return;
-            if (comma == std::string_view::npos) break;
-            rest.remove_prefix(comma + 1);
+        // The database's rules: empty items are skipped, every item is recorded as it comes,
+        // and one range may not be wider than the limit.
+        addr::ListRules rules;
+        rules.skipEmptyItems = true;
+        rules.judgeWholeListFirst = false;
+        rules.maxRangeAddresses = limits_.maxRangeAddresses;
+        const addr::ListOutcome outcome = addr::expandAddressList(
+            entries, rules, [&](std::string_view item, std::span<const std::string> addresses) {
+                if (!roomFor(addresses.size(), "list")) return false;
+                if (addr::isRangeItem(item)) list_.reserve(list_.size() + addresses.size());
+                for (const std::string& a : addresses) addListClient(utf8Text(a), listIndex, lvl);
+                return true;
+            });
+        switch (outcome.status) {
+            case addr::ListStatus::Ok:
+            case addr::ListStatus::Stopped:  // roomFor() has said why
+                return;
+            case addr::ListStatus::BadRangeStart:
+            case addr::ListStatus::BadRangeEnd:
+                return fail(utf8Text(outcome.item), utf8Text(outcome.part));
+            default:
+                return fail(utf8Text(outcome.item));
         }
     }
 
-    bool addPiece(std::string_view piece, std::int32_t listIndex, std::int32_t lvl,
-                  std::vector<std::string>& generated) {
-        const QString pieceText =
-            QString::fromUtf8(piece.data(), static_cast<qsizetype>(piece.size()));
-        if (addr::isRangeItem(piece)) {
-            const std::size_t dash = piece.find('-');
-            const std::string_view start = piece.substr(0, dash), end = piece.substr(dash + 1);
-            generated.clear();
-            switch (addr::expandRange(start, end, generated, limits_.maxRangeAddresses)) {
-                case addr::RangeResult::Ok:
-                    break;
-                case addr::RangeResult::BadStart:
-                    fail(pieceText,
-                         QString::fromUtf8(start.data(), static_cast<qsizetype>(start.size())));
-                    return false;
-                case addr::RangeResult::BadEnd:
-                    fail(pieceText,
-                         QString::fromUtf8(end.data(), static_cast<qsizetype>(end.size())));
-                    return false;
-                case addr::RangeResult::Unreachable:
-                case addr::RangeResult::TooLarge:
-                    fail(pieceText);
-                    return false;
-            }
-            if (!roomFor(generated.size(), "list")) return false;
-            list_.reserve(list_.size() + generated.size());
-            for (const std::string& a : generated)
-                addListClient(QString::fromLatin1(a.data(), static_cast<qsizetype>(a.size())),
-                              listIndex, lvl);
-            return true;
-        }
-        if (addr::matchesIPv4Pattern(piece) || addr::matchesNetbiosPattern(piece)) {
-            if (!roomFor(1, "list")) return false;
-            addListClient(pieceText, listIndex, lvl);
-            return true;
-        }
-        fail(pieceText);
-        return false;
+    static QString utf8Text(std::string_view s) {
+        return QString::fromUtf8(s.data(), static_cast<qsizetype>(s.size()));
     }
 
     ClientsList& list_;

@@ -9,12 +9,14 @@
 #include <string_view>
 #include <vector>
 
+#include "common/packets.h"
 #include "server/data/texts.h"
 
 namespace tw::server {
 
-inline constexpr int kMessageIdChars = 10;
-inline constexpr int kMessageGuidChars = 78;
+// What the packets' root-id and GUID fields hold.
+inline constexpr int kMessageIdChars = static_cast<int>(kMsgRootIdWidth);
+inline constexpr int kMessageGuidChars = static_cast<int>(kMsgGuidWidth);
 // The widest range a list may hold; wider ones are refused rather than exhausting memory.
 inline constexpr std::size_t kMaxRangeAddresses = 1048576;
 inline constexpr char16_t kRootRecordName[] = u"MSG_Broadcast";

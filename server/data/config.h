@@ -42,7 +42,6 @@ struct ServerConfig {
     QString SigningKey;               // operator.key: signs every packet the server sends
     QString OfficeKey;                // office.key: reports without its MAC change nothing
     std::int32_t MaxClockSkew = 600;  // seconds a report's time stamp may be off this clock
-    std::int32_t transport = 0;       // not stored: derived at start-up, 1 TCP, 2 UDP
 };
 
 struct DesktopSize {

@@ -210,8 +210,4 @@ InterfaceTexts& uiTexts() {
     return texts;
 }
 
-void SetLanguage(const QString& code, int portListen, Notifier* notifier) {
-    uiTexts().setLanguage(code, portListen, notifier);
-}
-
 }  // namespace tw::server

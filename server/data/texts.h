@@ -168,7 +168,4 @@ std::string toFileText(const QString& text);
 // read afterwards.
 InterfaceTexts& uiTexts();
 
-// Sets the program-wide texts (uiTexts()).
-void SetLanguage(const QString& code, int portListen, Notifier* notifier);
-
 }  // namespace tw::server

@@ -20,6 +20,7 @@
 #include <QToolButton>
 #include <QTreeWidget>
 
+#include "common/packets.h"
 #include "common/platform/message_box.h"
 #include "server/ui/dialogs.h"
 #include "server/ui/resources.h"
@@ -225,7 +226,8 @@ void MainWindow::setupEditor() {
     if (!ed) return;
     // A tab character is of no use in a popup message: Tab moves on, as in any form.
     ed->setTabChangesFocus(true);
-    limit_ = new TextLimit(ed, kMessageChars);
+    // What one message packet carries.
+    limit_ = new TextLimit(ed, static_cast<int>(kMsgTextWidth));
     connect(limit_, &TextLimit::limitReached, this, &MainWindow::beepRequested);
     // The menus open when the right button is released, not when it is pressed.
     ed->setContextMenuPolicy(Qt::PreventContextMenu);

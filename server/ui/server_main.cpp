@@ -5,7 +5,6 @@
 #include <QScreen>
 #include <QStringList>
 #include <QTimer>
-#include <csignal>
 #include <filesystem>
 #include <functional>
 #include <vector>
@@ -84,7 +83,9 @@ int runServer(int argc, char** argv) {
         else
             quitPending = true;
     };
-    tw::platform::QuitSignals quitSignals({SIGTERM, SIGINT}, [&](int) { requestQuit(); });
+    using tw::platform::QuitSignal;
+    tw::platform::QuitSignals quitSignals({QuitSignal::Terminate, QuitSignal::Interrupt},
+                                          [&](QuitSignal) { requestQuit(); });
 
     tw::diag::setProgram(tw::diag::kServerIdentity);
     tw::platform::SingleInstance instance;
@@ -114,7 +115,6 @@ int runServer(int argc, char** argv) {
     // Start-up checks: every failure is collected into one box.
     QStringList failures;
     if (!networkReady()) failures << texts[Text::CantInitNetwork];
-    config.transport = config.ProtoUseTCP == 1 ? 1 : 2;
     if (!tw::server::ClientsFileCreatable(tw::server::dataFilePath(config.Clients)))
         failures << texts[Text::CantCreateClientsFile];
     // A key named in [Security] that cannot be used stops the start: running unsigned, or

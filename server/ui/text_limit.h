@@ -8,9 +8,6 @@ class QPlainTextEdit;
 
 namespace tw::ui {
 
-// The message editor's limit: what one message packet carries.
-inline constexpr int kMessageChars = 500;
-
 class TextLimit : public QObject {
     Q_OBJECT
 public:

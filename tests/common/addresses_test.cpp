@@ -180,3 +180,77 @@ TEST(Addresses, expandRangeAgreesWithAPlainWalkAroundTheEdges) {
         }
     }
 }
+
+// The one list expander under the rules of both callers: the command line (empty items are
+// wrong, the whole list judged first) and the clients database (empty items skipped, each
+// item produced as it comes, ranges bounded).
+TEST(Addresses, listExpanderAppliesEachCallersRules) {
+    addr::ListRules cli;
+    cli.maxListAddresses = 4;
+    addr::ListRules db;
+    db.skipEmptyItems = true;
+    db.judgeWholeListFirst = false;
+    db.maxRangeAddresses = 3;
+    using S = addr::ListStatus;
+    struct Case {
+        const char* list;
+        const addr::ListRules& rules;
+        S status;
+        const char* item;
+        const char* part;
+        std::vector<std::string> out;
+    };
+    const Case cases[] = {
+        {"pc1,10.0.0.1-10.0.0.3", cli, S::Ok, "", "", {"pc1", "10.0.0.1", "10.0.0.2", "10.0.0.3"}},
+        {"pc1,,pc2", cli, S::BadItem, "", "", {}},
+        {"pc1,,pc2,", db, S::Ok, "", "", {"pc1", "pc2"}},
+        {"", cli, S::BadItem, "", "", {}},
+        {"", db, S::Ok, "", "", {}},
+        // Judged first: nothing is produced before the mistake is found ...
+        {"pc1,~bad", cli, S::BadItem, "~bad", "", {}},
+        // ... or produced item by item up to it.
+        {"pc1,~bad,pc2", db, S::BadItem, "~bad", "", {"pc1"}},
+        {"pc1,10.0.0.1-10.0.0.4", cli, S::TooMany, "", "", {}},
+        {"10.0.0.1-10.0.0.4", db, S::RangeTooLarge, "10.0.0.1-10.0.0.4", "", {}},
+        {"10.0.0.1-10.0.0.3,10.0.0.1-10.0.0.3",
+         db,
+         S::Ok,
+         "",
+         "",
+         {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.1", "10.0.0.2", "10.0.0.3"}},
+        {"10.0.0.256-10.0.0.3", db, S::BadRangeStart, "10.0.0.256-10.0.0.3", "10.0.0.256", {}},
+        {"10.0.0.1-10.0.0.x", cli, S::BadRangeEnd, "10.0.0.1-10.0.0.x", "10.0.0.x", {}},
+        {"10.0.0.5-10.0.0.1", cli, S::Unreachable, "10.0.0.5-10.0.0.1", "", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> out;
+        const auto r = addr::expandAddressList(c.list, c.rules, out);
+        EXPECT_EQ(r.status, c.status) << c.list;
+        EXPECT_EQ(r.item, c.item) << c.list;
+        EXPECT_EQ(r.part, c.part) << c.list;
+        EXPECT_EQ(out, c.out) << c.list;
+        // The sink sees the same addresses, item by item.
+        std::vector<std::string> sunk;
+        const auto s = addr::expandAddressList(
+            c.list, c.rules, [&](std::string_view, std::span<const std::string> a) {
+                sunk.insert(sunk.end(), a.begin(), a.end());
+                return true;
+            });
+        EXPECT_EQ(s.status, c.status) << c.list;
+        EXPECT_EQ(sunk, c.out) << c.list;
+    }
+}
+
+TEST(Addresses, listExpanderStopsWhenTheSinkSaysSo) {
+    addr::ListRules db;
+    db.judgeWholeListFirst = false;
+    std::vector<std::string> seen;
+    const auto r = addr::expandAddressList(
+        "pc1,pc2,pc3", db, [&](std::string_view item, std::span<const std::string>) {
+            seen.emplace_back(item);
+            return seen.size() < 2;
+        });
+    EXPECT_EQ(r.status, addr::ListStatus::Stopped);
+    EXPECT_EQ(r.item, "pc2");
+    EXPECT_EQ(seen, (std::vector<std::string>{"pc1", "pc2"}));
+}

@@ -43,10 +43,37 @@ TEST(HostNames, netbiosIsUpperCasedUpToFirstDot_fqdnFitsIn64) {
 
 TEST(MessageBox, nonInteractive_writesTitleAndTextToStderr_returnsAtOnce) {
     ASSERT_STREQ(std::getenv("TELLWICK_NONINTERACTIVE"), "1");
+    tw::platform::clearShownBoxes();
     ::testing::internal::CaptureStderr();
     tw::platform::showMessageBox(QStringLiteral("Ошибка"), QStringLiteral("first\nsecond <b>x</b>"),
                                  tw::platform::BoxIcon::Error);
     EXPECT_EQ(::testing::internal::GetCapturedStderr(), "Ошибка: first\nsecond <b>x</b>\n");
+    // The box that was kept quiet is still the one a test can read back.
+    const auto box = tw::platform::lastShown();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, QStringLiteral("Ошибка"));
+    EXPECT_EQ(box->text, QStringLiteral("first\nsecond <b>x</b>"));
+    EXPECT_EQ(box->icon, tw::platform::BoxIcon::Error);
+    EXPECT_EQ(box->buttons, QList<tw::platform::BoxButton>{tw::platform::BoxButton::Ok});
+}
+
+TEST(MessageBox, hookAnswersOneBoxOnly_andCountsEveryBox) {
+    tw::platform::clearShownBoxes();
+    EXPECT_FALSE(tw::platform::lastShown());
+    ::testing::internal::CaptureStderr();
+    tw::platform::setNextAnswer();
+    tw::platform::showMessageBox(QStringLiteral("A"), QStringLiteral("one"));
+    tw::platform::showMessageBox(QStringLiteral("B"), QStringLiteral("two"),
+                                 tw::platform::BoxIcon::Warning);
+    // The hook's answer does not silence the standard-error line.
+    EXPECT_EQ(::testing::internal::GetCapturedStderr(), "A: one\nB: two\n");
+    EXPECT_EQ(tw::platform::shownBoxCount(), 2);
+    ASSERT_TRUE(tw::platform::lastShown());
+    EXPECT_EQ(tw::platform::lastShown()->title, QStringLiteral("B"));
+    EXPECT_EQ(tw::platform::lastShown()->icon, tw::platform::BoxIcon::Warning);
+    tw::platform::clearShownBoxes();
+    EXPECT_EQ(tw::platform::shownBoxCount(), 0);
+    EXPECT_FALSE(tw::platform::lastShown());
 }
 
 TEST(DisplayWake, isSilent) {

@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <QByteArray>
+#include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryDir>
 #include <array>
 #include <asio.hpp>
 #include <cstdlib>
@@ -21,16 +23,15 @@ extern char** environ;
 
 namespace tw::test {
 
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "tellwick-test-XXXXXX").string();
-    if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp failed");
-    path_ = tmpl;
+TempDir::TempDir()
+    : dir_(std::make_unique<QTemporaryDir>(QDir::tempPath() +
+                                           QStringLiteral("/tellwick-test-XXXXXX"))) {
+    if (!dir_->isValid()) throw std::runtime_error("cannot make a temporary folder");
+    path_ = std::filesystem::path(dir_->path().toStdString());
 }
 
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-}
+// QTemporaryDir removes the folder with everything in it.
+TempDir::~TempDir() = default;
 
 std::string readFile(const std::filesystem::path& p) {
     std::ifstream in(p, std::ios::binary);

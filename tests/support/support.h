@@ -13,17 +13,23 @@
 
 #include "common/net.h"
 
+class QTemporaryDir;
+
 namespace tw::test {
 
-// A fresh folder under /tmp, removed with everything in it when the object goes.
+// A fresh folder in the temporary folder (mode 0700), removed with everything in it when the
+// object goes.
 class TempDir {
 public:
     TempDir();
     ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
     const std::filesystem::path& path() const { return path_; }
     std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
 
 private:
+    std::unique_ptr<QTemporaryDir> dir_;
     std::filesystem::path path_;
 };
 

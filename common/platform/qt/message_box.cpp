@@ -1,31 +1,39 @@
 #include "common/platform/message_box.h"
 
-#include <unistd.h>
-
 #include <QApplication>
 #include <QByteArray>
 #include <QMessageBox>
 #include <QThread>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
+
+#include "common/platform/console.h"
 
 namespace tw::platform {
 
 namespace {
 
+// The test hook's state; boxes may be asked for from worker threads.
+std::mutex hookMutex;
+std::optional<BoxButton> nextAnswer;
+std::optional<ShownBox> lastBox;
+int boxCount = 0;
+
+// Records the box and tells whether the hook answers it.
+bool recordAndTakeAnswer(const QString& title, const QString& text, BoxIcon icon) {
+    std::lock_guard lock(hookMutex);
+    lastBox = ShownBox{title, text, icon, {BoxButton::Ok}};
+    ++boxCount;
+    const bool answered = nextAnswer.has_value();
+    nextAnswer.reset();
+    return answered;
+}
+
 void writeToStderr(const QString& title, const QString& text) {
     // One write, so that lines of several threads never mix.
     const QByteArray line = title.toUtf8() + ": " + text.toUtf8() + "\n";
-    const char* data = line.constData();
-    std::size_t size = static_cast<std::size_t>(line.size());
-    while (size) {
-        const ssize_t n = ::write(2, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
+    writeToStandardError(std::string_view(line.constData(), static_cast<std::size_t>(line.size())));
 }
 
 void showBox(const QString& title, const QString& text, BoxIcon icon) {
@@ -56,6 +64,7 @@ void showBox(const QString& title, const QString& text, BoxIcon icon) {
 
 void showMessageBox(const QString& title, const QString& text, BoxIcon icon) {
     writeToStderr(title, text);
+    if (recordAndTakeAnswer(title, text, icon)) return;
     const char* quiet = std::getenv("TELLWICK_NONINTERACTIVE");
     if (quiet && std::strcmp(quiet, "1") == 0) return;
     // Without a widget application (a console start, an early failure) the standard-error
@@ -69,6 +78,28 @@ void showMessageBox(const QString& title, const QString& text, BoxIcon icon) {
         QMetaObject::invokeMethod(
             app, [&] { showBox(title, text, icon); }, Qt::BlockingQueuedConnection);
     }
+}
+
+void setNextAnswer(BoxButton answer) {
+    std::lock_guard lock(hookMutex);
+    nextAnswer = answer;
+}
+
+std::optional<ShownBox> lastShown() {
+    std::lock_guard lock(hookMutex);
+    return lastBox;
+}
+
+int shownBoxCount() {
+    std::lock_guard lock(hookMutex);
+    return boxCount;
+}
+
+void clearShownBoxes() {
+    std::lock_guard lock(hookMutex);
+    lastBox.reset();
+    boxCount = 0;
+    nextAnswer.reset();
 }
 
 }  // namespace tw::platform

@@ -1,33 +1,15 @@
 #include "common/platform/registry.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 
+#include "common/files.h"
+#include "common/platform/file_io.h"
+
 namespace tw::platform::registry {
 
 namespace fs = std::filesystem;
-
-namespace {
-
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        const ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-}  // namespace
 
 fs::path root() {
     const char* env = std::getenv("TELLWICK_REGISTRY");
@@ -65,20 +47,14 @@ bool writeValue(std::string_view key, std::string_view value, std::string_view d
     fs::create_directories(dir, ec);
     if (ec || !fs::is_directory(dir, ec)) return false;
 
-    // A reader never sees a half-written value: write aside, then rename over it.
-    std::string tmp = (dir / ("." + std::string(value) + ".XXXXXX")).string();
-    const int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return false;
-    bool ok = ::fchmod(fd, 0644) == 0 && writeAll(fd, data) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(tmp.c_str(), (dir / std::string(value)).c_str()) == 0;
-    if (!ok) ::unlink(tmp.c_str());
-    return ok;
+    // A reader never sees a half-written value: the one atomic replacement of the programs.
+    return writeFileAtomically(dir / std::string(value), data,
+                               fs::perms::owner_read | fs::perms::owner_write |
+                                   fs::perms::group_read | fs::perms::others_read);
 }
 
 bool removeValue(std::string_view key, std::string_view value) {
-    const fs::path file = keyPath(key) / std::string(value);
-    return ::unlink(file.c_str()) == 0 || errno == ENOENT || errno == ENOTDIR;
+    return removeFile(keyPath(key) / std::string(value));
 }
 
 }  // namespace tw::platform::registry

@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "common/platform/diagnostics.h"
+#include "common/platform/posix/write_all.h"
 
 namespace tw::platform {
 
@@ -54,15 +55,7 @@ const char* baseName(const char* path) {
     return base;
 }
 
-void writeAll(int fd, const char* data, std::size_t size) {
-    while (size) {
-        const ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-}
+void writeAll(int fd, const char* data, std::size_t size) { (void)posix::writeAll(fd, data, size); }
 
 struct Fault {
     std::uint32_t code;
