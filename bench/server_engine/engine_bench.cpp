@@ -75,7 +75,7 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
         p.clientName = u"PC";
         p.msgRootId = r.messageId.toStdU16String();
         p.msgGuid = r.messageGuid.toStdU16String();
-        p.reportMask = tw::M_REP_DELIVERED;
+        p.kind = tw::ReportKind::Delivered;
         const auto bytes = p.serialize();
         burst.push_back(
             {tw::Transport::Udp, r.address.toStdString(), {bytes.begin(), bytes.end()}});
@@ -91,7 +91,7 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
     const double ms = msSince(t0);
     matched =
         static_cast<std::size_t>(std::count_if(list.begin(), list.end(), [](const ClientRecord& r) {
-            return !r.folder && r.deliveryState == 1;
+            return !r.folder && r.deliveryState == DeliveryState::Delivered;
         }));
     return ms;
 }
@@ -102,7 +102,7 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
     s.ctx.keys.signing = signing;
     s.cfg.PortSender = unusedPort();
     s.cfg.ProtoUseTCP = 0;
-    for (auto& r : s.ctx.tree.records()) r.checkMark = kMarkChecked;
+    for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
     const auto t0 = Clock::now();
     engine.sendRequest(QStringLiteral("benchmark"));
@@ -120,7 +120,7 @@ int tcpPass(const std::filesystem::path& file, int port) {
     Setup s(file);
     s.cfg.PortSender = port;
     s.cfg.ProtoUseTCP = 1;
-    for (auto& r : s.ctx.tree.records()) r.checkMark = kMarkChecked;
+    for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
     const auto t0 = Clock::now();
     engine.sendRequest(QStringLiteral("benchmark"));
@@ -130,7 +130,7 @@ int tcpPass(const std::filesystem::path& file, int port) {
     for (const auto& r : s.ctx.tree.records()) {
         if (r.folder) continue;
         ++clients;
-        failed += r.deliveryState == 4;
+        failed += r.deliveryState == DeliveryState::NotDelivered;
     }
     std::printf("TCP mailing pass: %zu clients, %zu connected, %zu not reached, %.0f ms\n", clients,
                 clients - failed, failed, ms);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <thread>
 
+#include "common/events.h"
 #include "common/platform/descriptors.h"
 #include "common/platform/diagnostics.h"
 #include "common/text.h"
@@ -147,9 +148,10 @@ struct ServerEngine::Impl {
                 book->record.clients.reserve(book->positions.size());
                 for (const int i : book->positions) {
                     const ClientRecord& r = list[static_cast<std::size_t>(i)];
-                    book->record.clients.push_back(
-                        {r.name, r.address, r.deliveryState,
-                         r.deliveryState == 4 ? QString() : r.reportTime});
+                    book->record.clients.push_back({r.name, r.address, r.deliveryState,
+                                                    r.deliveryState == DeliveryState::NotDelivered
+                                                        ? QString()
+                                                        : r.reportTime});
                 }
                 book->summaryWritten = true;
                 book->waitEnds = QDateTime::currentDateTime();
@@ -159,7 +161,8 @@ struct ServerEngine::Impl {
         if (!end.changed.empty())
             emit q->itemsChanged(QVector<int>(end.changed.begin(), end.changed.end()));
         if (eventLog)
-            tw::diag::writeEventLog(4, 101, mailingRootId, mailingText, end.summary.toStdString());
+            tw::diag::writeEventLog(kEventInformation, eventId(ServerEvent::MailingSent),
+                                    mailingRootId, mailingText, end.summary.toStdString());
         if (outcome) {
             // The file is written outside the lock; a history that cannot be written is the
             // operator's to know, once per run.
@@ -181,12 +184,12 @@ struct ServerEngine::Impl {
         book.record.text = text;
         const auto& list = core.ctx.tree.records();
         const bool broadcast =
-            config().Broadcast == 1 && !list.empty() && list[0].checkMark == kMarkChecked;
+            config().Broadcast == 1 && !list.empty() && list[0].checkMark == CheckMark::Checked;
         book.record.transport = broadcast                   ? QStringLiteral("broadcast")
                                 : config().ProtoUseTCP == 1 ? QStringLiteral("TCP")
                                                             : QStringLiteral("UDP");
         for (std::size_t i = 0; i < list.size(); ++i) {
-            if (!list[i].folder && list[i].checkMark == kMarkChecked)
+            if (!list[i].folder && list[i].checkMark == CheckMark::Checked)
                 book.positions.push_back(static_cast<int>(i));
         }
         book.listGeneration = core.listGeneration;
@@ -293,8 +296,9 @@ void ServerEngine::sendRequest(const QString& editorText) {
     {
         std::lock_guard lock(d.core.ctx.clientsLock);
         const auto& list = d.core.ctx.tree.records();
-        anyChecked = std::any_of(list.begin(), list.end(),
-                                 [](const ClientRecord& r) { return r.checkMark & kMarkChecked; });
+        anyChecked = std::any_of(list.begin(), list.end(), [](const ClientRecord& r) {
+            return hasBits(r.checkMark, CheckMark::Checked);
+        });
     }
     if (text.isEmpty() || !anyChecked) return;
     if (d.scannerBusy()) {
@@ -351,10 +355,13 @@ std::vector<int> ServerEngine::followUp(FollowUp which) const {
     const auto& list = core.ctx.tree.records();
     for (std::size_t k = 0; k < book->positions.size(); ++k) {
         const int i = book->positions[k];
-        const std::uint8_t state = book->summaryWritten
-                                       ? book->record.clients[k].state
-                                       : list[static_cast<std::size_t>(i)].deliveryState;
-        const bool wanted = which == FollowUp::Unconfirmed ? state != 2 : state != 1 && state != 2;
+        const DeliveryState state = book->summaryWritten
+                                        ? book->record.clients[k].state
+                                        : list[static_cast<std::size_t>(i)].deliveryState;
+        const bool confirmed = state == DeliveryState::Confirmed;
+        const bool wanted = which == FollowUp::Unconfirmed
+                                ? !confirmed
+                                : !confirmed && state != DeliveryState::Delivered;
         if (wanted) out.push_back(i);
     }
     return out;
@@ -398,7 +405,7 @@ void ServerEngine::startNewClientsScan() {
     d.core.presence.open(toQString(rootId));
     CollectorJob job{d.config().Clients, d.config().SaveFormatName, d.config().SaveFormatValue};
     d.collector = std::thread(runCollector, std::ref(d.core), std::move(job));
-    d.probe = d.startPass(kSysReportsWanted | M_SYS_CLIENT_DISCOVER, rootId, nullptr);
+    d.probe = d.startPass(kSysReportsWanted | kSysClientDiscover, rootId, nullptr);
 }
 
 void ServerEngine::startCheck(bool anyChecked) {
@@ -422,7 +429,7 @@ void ServerEngine::startCheck(bool anyChecked) {
     d.checkCountdown = std::max(1, d.timing.scannerSeconds);
     emit statusText(d.countdownText(Text::CheckWorkingClients, d.checkCountdown));
     d.checkTimer.start();
-    d.probe = d.startPass(kSysReportsWanted | M_SYS_CLIENT_CHECK, makeMsgRootId(), nullptr);
+    d.probe = d.startPass(kSysReportsWanted | kSysClientCheck, makeMsgRootId(), nullptr);
 }
 
 bool ServerEngine::scanRunning() const { return d_->scanCountdown != 0; }

@@ -30,9 +30,6 @@ public:
     // Public so that the matching benchmark measures the real path.
     void handle(std::vector<net::Received>& batch);
 
-    // The event id of a report that arrives after its mailing's summary was written.
-    static constexpr std::uint16_t kLateReportEvent = 104;
-
 private:
     void run();
     // With the lock held: `r` of the last mailing changed after its summary; `sink` gets

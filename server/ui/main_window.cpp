@@ -357,9 +357,10 @@ void MainWindow::setupControls() {
     if (combo) {
         // In this order, so that the index is the Measure value.
         combo->addItems({texts_[Text::UnitSec], texts_[Text::UnitMin], texts_[Text::UnitHrs]});
-        combo->setCurrentIndex(config_.Measure < combo->count() ? config_.Measure : -1);
+        const int unit = static_cast<int>(config_.Measure);
+        combo->setCurrentIndex(unit < combo->count() ? unit : -1);
         connect(combo, &QComboBox::currentIndexChanged, this, [this](int index) {
-            if (index >= 0) config_.Measure = static_cast<std::uint8_t>(index);
+            if (index >= 0) config_.Measure = static_cast<tw::server::TimeUnit>(index);
         });
     }
     if (spin) {

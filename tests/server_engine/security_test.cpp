@@ -143,7 +143,7 @@ TEST_F(SecurityTest, officeKey_forgedConfirmationsAreRejectedAndTheRealOneCounts
     tw::ReportPacket confirmed;
     confirmed.msgRootId = u"R";
     confirmed.msgGuid = u"G";
-    confirmed.reportMask = tw::M_REP_CONFIRMED;
+    confirmed.kind = tw::ReportKind::Confirmed;
     const auto record = confirmed.serialize();
     auth::Key wrong = keys.office;
     wrong.bytes[0] ^= 1;
@@ -181,7 +181,7 @@ TEST_F(SecurityTest, officeKey_forgedConfirmationsAreRejectedAndTheRealOneCounts
     ASSERT_TRUE(waitUntil([&] { return state(3) == 2; }));
     {
         std::lock_guard lock(ctx.clientsLock);
-        ctx.tree.records()[3].deliveryState = 0;
+        ctx.tree.records()[3].deliveryState = tw::server::DeliveryState::None;
     }
     sendRaw(real, tw::Transport::Udp);
     ASSERT_TRUE(waitFor([&] {
@@ -209,7 +209,7 @@ TEST_F(SecurityTest, discoveryIsSignedAndAForgedPresenceAnswerNeverReachesTheSca
     tw::ReportPacket here;
     here.msgRootId = probe[0].msgRootId;
     here.clientName = u"INTRUDER";
-    here.reportMask = tw::M_REP_IAMHERE;
+    here.kind = tw::ReportKind::IAmHere;
     sendReportFrom("127.0.0.7", cfg.PortListen, here);
     here.clientName = u"PC-REAL";
     const auto r = here.serialize();

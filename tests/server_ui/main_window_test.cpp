@@ -174,7 +174,7 @@ TEST_F(MainWindowTest, EditorHoldsAtMost500Characters) {
 
 TEST_F(MainWindowTest, StartUpTextsAndStatusBar) {
     config.Timer = 17;
-    config.Measure = 2;
+    config.Measure = tw::server::TimeUnit::Hours;
     makeWindow();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tellwick Server v1.53"));
     EXPECT_TRUE(window->statusText().contains(
@@ -192,7 +192,7 @@ TEST_F(MainWindowTest, StartUpTextsAndStatusBar) {
     spin->setValue(42);
     combo->setCurrentIndex(0);
     EXPECT_EQ(config.Timer, 42);
-    EXPECT_EQ(config.Measure, 0);
+    EXPECT_EQ(config.Measure, tw::server::TimeUnit::Seconds);
 
     window->setSendCaption(QStringLiteral("Stop sending"));
     EXPECT_EQ(window->sendButton()->text(), QStringLiteral("Stop sending"));
