@@ -42,12 +42,12 @@ int unusedPort() {
 }
 
 struct Setup {
-    ServerConfig cfg;
+    ServerSettings settings;
     ServerContext ctx;
     InterfaceTexts texts;
     explicit Setup(const std::filesystem::path& file) {
         texts.setLanguage(QStringLiteral("EN"), 47128, nullptr);
-        ctx.config = &cfg;
+        ctx.settings = &settings;
         ctx.hostName = QStringLiteral("BENCH");
         const auto r = LoadClientsDatabase(file, ctx.tree.records(), nullptr, texts);
         if (r.status != LoadResult::Status::Loaded) std::abort();
@@ -59,7 +59,7 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
     Setup s(file);
     ServerEngine owner(s.ctx, s.texts);  // receives the signals; nobody listens to them
     engine::Core core(s.ctx, s.texts, &owner);
-    core.broadcast = broadcast ? 1 : 0;
+    s.settings.setBroadcast(broadcast ? 1 : 0, s.settings.snapshot().Broadcast_IP);
     auto& list = s.ctx.tree.records();
     std::vector<tw::net::Received> burst;
     burst.reserve(list.size());
@@ -100,8 +100,10 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
                const std::optional<tw::auth::Key>& signing = std::nullopt) {
     Setup s(file);
     s.ctx.keys.signing = signing;
-    s.cfg.PortSender = unusedPort();
-    s.cfg.ProtoUseTCP = 0;
+    ServerConfig cfg = s.settings.snapshot();
+    cfg.PortSender = unusedPort();
+    cfg.ProtoUseTCP = 0;
+    s.settings.replace(cfg);
     for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
     const auto t0 = Clock::now();
@@ -118,8 +120,10 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
 // bench/server_engine/tcp_dead_clients.sh); prints the pass time and the outcome.
 int tcpPass(const std::filesystem::path& file, int port) {
     Setup s(file);
-    s.cfg.PortSender = port;
-    s.cfg.ProtoUseTCP = 1;
+    ServerConfig cfg = s.settings.snapshot();
+    cfg.PortSender = port;
+    cfg.ProtoUseTCP = 1;
+    s.settings.replace(cfg);
     for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
     const auto t0 = Clock::now();

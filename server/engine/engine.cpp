@@ -65,11 +65,11 @@ struct ServerEngine::Impl {
     int checkCountdown = 0;
     bool shutDown = false;
 
-    ServerConfig& config() { return *core.ctx.config; }
+    // The settings as they are now; every operation takes one copy and works from it, so that
+    // a change in between never mixes two versions.
+    ServerConfig config() const { return core.ctx.settings->snapshot(); }
     const InterfaceTexts& texts() const { return core.texts; }
     bool english() const { return core.texts.language() == QStringLiteral("EN"); }
-
-    void refreshBroadcast() { core.broadcast = config().Broadcast; }
 
     static bool runs(const std::shared_ptr<PassToken>& t) {
         return t && !t->stopped && !t->finished;
@@ -102,8 +102,8 @@ struct ServerEngine::Impl {
     }
 
     // Fills the outgoing packet and starts a pass with it.
-    std::shared_ptr<PassToken> startPass(std::uint8_t kind, const std::u16string& rootId,
-                                         const QString* text) {
+    std::shared_ptr<PassToken> startPass(const ServerConfig& cfg, std::uint8_t kind,
+                                         const std::u16string& rootId, const QString* text) {
         reap(false);
         PassJob job;
         {
@@ -118,7 +118,6 @@ struct ServerEngine::Impl {
             job.listGeneration = core.listGeneration;
             core.ensureIndex();
         }
-        const auto& cfg = config();
         job.broadcastMode = cfg.Broadcast == 1;
         job.broadcastIp = cfg.Broadcast_IP;
         job.tcp = cfg.ProtoUseTCP == 1;
@@ -177,17 +176,18 @@ struct ServerEngine::Impl {
     bool historyWarned = false;
 
     // With the lock held, before the pass starts: which records this mailing goes to.
-    void openBook(const QString& rootId, const QString& text, int intervalMs) {
+    void openBook(const ServerConfig& cfg, const QString& rootId, const QString& text,
+                  int intervalMs) {
         Core::MailingBook book;
         book.record.rootId = rootId;
         book.record.time = QDateTime::currentDateTime();
         book.record.text = text;
         const auto& list = core.ctx.tree.records();
         const bool broadcast =
-            config().Broadcast == 1 && !list.empty() && list[0].checkMark == CheckMark::Checked;
-        book.record.transport = broadcast                   ? QStringLiteral("broadcast")
-                                : config().ProtoUseTCP == 1 ? QStringLiteral("TCP")
-                                                            : QStringLiteral("UDP");
+            cfg.Broadcast == 1 && !list.empty() && list[0].checkMark == CheckMark::Checked;
+        book.record.transport = broadcast              ? QStringLiteral("broadcast")
+                                : cfg.ProtoUseTCP == 1 ? QStringLiteral("TCP")
+                                                       : QStringLiteral("UDP");
         for (std::size_t i = 0; i < list.size(); ++i) {
             if (!list[i].folder && list[i].checkMark == CheckMark::Checked)
                 book.positions.push_back(static_cast<int>(i));
@@ -264,7 +264,6 @@ ServerEngine::ServerEngine(ServerContext& context, const InterfaceTexts& texts, 
     });
     connect(&d_->scanTimer, &QTimer::timeout, this, [this] { d_->scanTick(); });
     connect(&d_->checkTimer, &QTimer::timeout, this, [this] { d_->checkTick(); });
-    if (context.config) d_->refreshBroadcast();
 }
 
 ServerEngine::~ServerEngine() { shutdown(); }
@@ -272,7 +271,6 @@ ServerEngine::~ServerEngine() { shutdown(); }
 void ServerEngine::setTiming(const Timing& timing) { d_->timing = timing; }
 
 bool ServerEngine::startListener() {
-    d_->refreshBroadcast();
     if (d_->listener.running()) return true;
     if (!d_->listener.open(d_->config().PortListen)) return false;
     d_->listener.start();
@@ -308,7 +306,7 @@ void ServerEngine::sendRequest(const QString& editorText) {
         return;
     }
     d.closeWaitingMailing();
-    d.refreshBroadcast();
+    const ServerConfig cfg = d.config();
 
     emit sendButtonCaption(d.texts()[Text::StopSending]);
     d.resetStates();
@@ -316,13 +314,12 @@ void ServerEngine::sendRequest(const QString& editorText) {
     const std::u16string rootId = makeMsgRootId();
     d.mailingRootId = tw::utf16ToUtf8(rootId);
     d.mailingText = text.toStdString();
-    if (const auto interval = waitingInterval(d.config().Timer, d.config().Measure))
-        d.intervalMs = *interval;
+    if (const auto interval = waitingInterval(cfg.Timer, cfg.Measure)) d.intervalMs = *interval;
     {
         std::lock_guard lock(d.core.ctx.clientsLock);
-        d.openBook(toQString(rootId), text, d.intervalMs);
+        d.openBook(cfg, toQString(rootId), text, d.intervalMs);
     }
-    d.mailing = d.startPass(kSysReportsWanted, rootId, &text);
+    d.mailing = d.startPass(cfg, kSysReportsWanted, rootId, &text);
     d.sendTimer.start(d.intervalMs);
     d.waiting = true;
     emit mailingProgressChanged();
@@ -385,9 +382,9 @@ bool ServerEngine::mailingWaiting() const { return d_->waiting; }
 void ServerEngine::startNewClientsScan() {
     auto& d = *d_;
     if (d.shutDown) return;
-    d.refreshBroadcast();
+    const ServerConfig cfg = d.config();
     // Discovery always goes to the broadcast address, in broadcast mode or not.
-    if (unusableBroadcastAddress(d.config().Broadcast_IP)) {
+    if (unusableBroadcastAddress(cfg.Broadcast_IP)) {
         emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
                         tw::platform::BoxIcon::Error);
         return;
@@ -403,16 +400,16 @@ void ServerEngine::startNewClientsScan() {
 
     const std::u16string rootId = makeMsgRootId();
     d.core.presence.open(toQString(rootId));
-    CollectorJob job{d.config().Clients, d.config().SaveFormatName, d.config().SaveFormatValue};
+    CollectorJob job{cfg.Clients, cfg.SaveFormatName, cfg.SaveFormatValue};
     d.collector = std::thread(runCollector, std::ref(d.core), std::move(job));
-    d.probe = d.startPass(kSysReportsWanted | kSysClientDiscover, rootId, nullptr);
+    d.probe = d.startPass(cfg, kSysReportsWanted | kSysClientDiscover, rootId, nullptr);
 }
 
 void ServerEngine::startCheck(bool anyChecked) {
     auto& d = *d_;
     if (d.shutDown) return;
-    d.refreshBroadcast();
-    if (d.config().Broadcast == 1 && unusableBroadcastAddress(d.config().Broadcast_IP)) {
+    const ServerConfig cfg = d.config();
+    if (cfg.Broadcast == 1 && unusableBroadcastAddress(cfg.Broadcast_IP)) {
         emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
                         tw::platform::BoxIcon::Error);
         return;
@@ -429,20 +426,20 @@ void ServerEngine::startCheck(bool anyChecked) {
     d.checkCountdown = std::max(1, d.timing.scannerSeconds);
     emit statusText(d.countdownText(Text::CheckWorkingClients, d.checkCountdown));
     d.checkTimer.start();
-    d.probe = d.startPass(kSysReportsWanted | kSysClientCheck, makeMsgRootId(), nullptr);
+    d.probe = d.startPass(cfg, kSysReportsWanted | kSysClientCheck, makeMsgRootId(), nullptr);
 }
 
 bool ServerEngine::scanRunning() const { return d_->scanCountdown != 0; }
 
 QString ServerEngine::broadcastIndicator() const {
-    d_->refreshBroadcast();
     return d_->config().Broadcast == 1 ? QStringLiteral("BROADCAST") : QStringLiteral("UNICAST");
 }
 
 bool ServerEngine::takeUdpWarning() {
-    auto& cfg = d_->config();
+    auto& settings = *d_->core.ctx.settings;
+    const ServerConfig cfg = settings.snapshot();
     if (cfg.ProtoUseTCP != 0 || (cfg.WarningMask & 1)) return false;
-    cfg.WarningMask |= 1;
+    settings.setWarningMask(static_cast<std::uint8_t>(cfg.WarningMask | 1));
     return true;
 }
 

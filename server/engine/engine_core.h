@@ -42,9 +42,6 @@ struct Core {
     std::optional<MailingBook> lastMailing;               // guarded by ctx.clientsLock
     std::filesystem::path historyFile{"mailings.jsonl"};  // set before any worker runs
 
-    // Broadcast as last read on the window thread, for the listener's matching rules.
-    std::atomic<std::uint8_t> broadcast{0};
-
     PresenceQueue presence;
 
     // With the lock held: makes sure the address index describes the current list.

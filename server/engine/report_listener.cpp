@@ -82,7 +82,7 @@ void ReportListener::noteLateReport(int index, const ClientRecord& r, const QStr
 
 void ReportListener::handle(std::vector<net::Received>& batch) {
     auto& ctx = core_.ctx;
-    const bool broadcast = core_.broadcast.load() == 1;
+    const bool broadcast = ctx.settings->snapshot().Broadcast == 1;
     const bool debug = tw::diag::debugEnabled();
     // The reports of one round arrived together; reading the clock and the time zone once per
     // round keeps a burst from paying for it per report.

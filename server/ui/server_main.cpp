@@ -102,7 +102,6 @@ int runServer(int argc, char** argv) {
 
     tw::server::ServerConfig config;
     tw::server::ServerContext context;
-    context.config = &config;
 
     tw::platform::installFaultReport();
 
@@ -131,12 +130,17 @@ int runServer(int argc, char** argv) {
         return 1;
     }
     const std::shared_ptr<const UiDocument> xmlUi = parsed.document;
+    // The one owner of the settings from here on: what changes while the server runs, and
+    // what is saved at the end, goes through it.
+    tw::server::ServerSettings settings(config);
+    context.settings = &settings;
     tw::diag::setEventLogSwitch(config.UseEventLogger);
     if (config.UseEventLogger == 1)
         tw::diag::registerEventSourceOrExit(texts[Text::ErrorTitle],
                                             texts[Text::CantCreateRegistryKey], 1);
 
-    MainWindow window(xmlUi, config, texts, tw::server::dataFilePath(config.Templates), &notifier);
+    MainWindow window(xmlUi, settings, texts, tw::server::dataFilePath(config.Templates),
+                      &notifier);
     if (!window.isValid()) return 1;
     ClientTreeView treeView(window.tree(), context.tree, context.clientsLock);
     treeView.setTexts(&texts);
@@ -196,8 +200,10 @@ int runServer(int argc, char** argv) {
     QObject::connect(&window, &MainWindow::closeRequested, &window, requestQuit);
 
     // The clients database fills the tree.
-    tw::server::ConvertOldClientsFile(config.Clients);
-    const auto loaded = tw::server::LoadClientsDatabase(tw::server::dataFilePath(config.Clients),
+    QString clientsFile = settings.snapshot().Clients;
+    // An older database is converted, and the settings then name the new file.
+    if (tw::server::ConvertOldClientsFile(clientsFile)) settings.setClientsFile(clientsFile);
+    const auto loaded = tw::server::LoadClientsDatabase(tw::server::dataFilePath(clientsFile),
                                                         context.tree.records(), &treeView, texts);
     if (loaded.failed()) {
         showMessageBox(texts[Text::ErrorTitle], loaded.message, BoxIcon::Error);
@@ -223,8 +229,8 @@ int runServer(int argc, char** argv) {
         engine.shutdown();
         // The old file stays when the new one cannot be written; the operator must know that
         // this session's settings did not reach it.
-        if (!tw::server::SaveConfiguration(config, texts.language(), baseDir, primaryDesktop(),
-                                           window.liveGeometry()))
+        if (!tw::server::SaveConfiguration(settings.snapshot(), texts.language(), baseDir,
+                                           primaryDesktop(), window.liveGeometry()))
             showMessageBox(texts[Text::ErrorTitle], texts[Text::CantSaveSettings], BoxIcon::Error);
         QCoreApplication::exit(0);
     };

@@ -197,7 +197,7 @@ void EngineTest::SetUp() {
     cfg.Timer = 30;
     cfg.Measure = tw::server::TimeUnit::Seconds;
     texts.setLanguage(QStringLiteral("EN"), cfg.PortListen, nullptr);
-    ctx.config = &cfg;
+    ctx.settings = &settings;
     ctx.hostName = QStringLiteral("TESTHOST");
 }
 
@@ -226,6 +226,7 @@ void EngineTest::check(int index, tw::server::CheckMark mark) {
 }
 
 void EngineTest::startEngine(tw::server::ServerEngine::Timing timing) {
+    settings.replace(cfg);
     engine = std::make_unique<tw::server::ServerEngine>(ctx, texts);
     engine->setTiming(timing);
     auto* e = engine.get();

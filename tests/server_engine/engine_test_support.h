@@ -104,7 +104,10 @@ protected:
     bool statusSeen(const QString& text) const { return statuses.contains(text); }
 
     TempDir dir;
+    // The settings a test wants; startEngine() hands them to the owner, and a test that
+    // changes them later does so itself (settings.replace(cfg)).
     tw::server::ServerConfig cfg;
+    tw::server::ServerSettings settings;
     tw::server::ServerContext ctx;
     tw::server::InterfaceTexts texts;
     std::unique_ptr<tw::server::ServerEngine> engine;

@@ -42,7 +42,7 @@ protected:
     }
 
     void setBroadcast(bool on) {
-        cfg.Broadcast = on ? 1 : 0;
+        settings.setBroadcast(on ? 1 : 0, cfg.Broadcast_IP);
         engine->broadcastIndicator();  // the window asks after the settings dialog
     }
 

@@ -160,6 +160,7 @@ TEST_F(EngineTest, scannerRefusesUnusableBroadcastAddressAndEmptyChecks) {
     const QString noneChecked = QStringLiteral("Error: No checked clients for testing");
 
     cfg.Broadcast_IP = QStringLiteral("255.255.255.255");
+    settings.replace(cfg);
     engine->startNewClientsScan();  // discovery needs the address in either mode
     EXPECT_EQ(boxes, QStringList{badAddress});
     engine->startCheck(true);  // unicast check: the address does not matter
@@ -174,10 +175,10 @@ TEST_F(EngineTest, scannerRefusesUnusableBroadcastAddressAndEmptyChecks) {
                      [&](const QString& t, const QString& s, tw::platform::BoxIcon) {
                          seen << t + QStringLiteral(": ") + s;
                      });
-    cfg.Broadcast = 1;
+    settings.setBroadcast(1, cfg.Broadcast_IP);
     other.startCheck(true);
     other.startCheck(false);
-    cfg.Broadcast = 0;
+    settings.setBroadcast(0, cfg.Broadcast_IP);
     other.startCheck(false);
     EXPECT_EQ(seen, (QStringList{badAddress, badAddress, noneChecked}));
 }

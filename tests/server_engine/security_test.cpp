@@ -102,6 +102,7 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
     for (const auto& p : verifiedSince(network, seen)) EXPECT_EQ(p.systemMessage, 5);
 
     cfg.ProtoUseTCP = 1;
+    settings.replace(cfg);
     statuses.clear();
     seen = network.count();
     engine->sendRequest(QStringLiteral("signed over TCP"));
@@ -110,6 +111,7 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
 
     ASSERT_TRUE(waitUntil([&] { return statusSeen(QStringLiteral("Sending finished")); }));
     cfg.Broadcast = 1;
+    settings.replace(cfg);
     seen = network.count();
     engine->sendRequest(QStringLiteral("signed broadcast"));
     ASSERT_TRUE(network.waitForCount(seen + 1));

@@ -244,10 +244,11 @@ TEST_F(EngineTest, sendRequestWithoutTextOrCheckedClientIsIgnored) {
 TEST_F(EngineTest, udpWarningIsShownOncePerConfiguration) {
     startEngine();
     EXPECT_TRUE(engine->takeUdpWarning());
-    EXPECT_EQ(cfg.WarningMask & 1, 1);
+    EXPECT_EQ(settings.snapshot().WarningMask & 1, 1);
     EXPECT_FALSE(engine->takeUdpWarning());
     cfg.WarningMask = 0;
     cfg.ProtoUseTCP = 1;
+    settings.replace(cfg);
     EXPECT_FALSE(engine->takeUdpWarning());
     EXPECT_EQ(engine->broadcastIndicator(), QStringLiteral("UNICAST"));
 }

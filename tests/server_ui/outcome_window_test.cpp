@@ -30,7 +30,7 @@ protected:
         config.Timer = 2;
         config.Measure = tw::server::TimeUnit::Seconds;
         config.Broadcast_IP = QStringLiteral("127.255.255.255");
-        ctx.config = &config;
+        ctx.settings = &settings;
         ctx.hostName = QStringLiteral("TESTHOST");
         makeWindow();
         treeView = std::make_unique<ClientTreeView>(window->tree(), ctx.tree, ctx.clientsLock);
