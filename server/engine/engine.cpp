@@ -11,10 +11,12 @@
 #include "common/text.h"
 #include "server/data/clients.h"
 #include "server/engine/engine_core.h"
+#include "server/engine/engine_state.h"
 #include "server/engine/mailing.h"
 #include "server/engine/report_listener.h"
 #include "server/engine/scanner.h"
 #include "server/engine/sender.h"
+#include "server/engine/worker.h"
 
 namespace tw::server {
 
@@ -49,21 +51,22 @@ struct ServerEngine::Impl {
     QTimer sendTimer;   // #Timer_Send
     QTimer scanTimer;   // #Timer_Scan_New
     QTimer checkTimer;  // #Timer_Scan_Check
-    bool waiting = false;
     int intervalMs = 0;
     // The mailing whose summary the end of mailing writes.
     std::string mailingRootId, mailingText;
 
+    // What the engine is doing; changed only by advance().
+    EngineState state = EngineState::Idle;
+    int countdown = 0;  // seconds left of the check or the scan (Probing, Scanning)
+
     struct Pass {
         std::shared_ptr<PassToken> token;
-        std::thread thread;
+        Worker worker;
     };
     std::vector<Pass> passes;
+    // The current mailing's and the current probe's pass, for telling when it has ended.
     std::shared_ptr<PassToken> mailing, probe;
-    std::thread collector;
-    int scanCountdown = 0;
-    int checkCountdown = 0;
-    bool shutDown = false;
+    Worker collector;
 
     // The settings as they are now; every operation takes one copy and works from it, so that
     // a change in between never mixes two versions.
@@ -74,14 +77,43 @@ struct ServerEngine::Impl {
     static bool runs(const std::shared_ptr<PassToken>& t) {
         return t && !t->stopped && !t->finished;
     }
-    bool mailingRuns() const { return runs(mailing); }
-    bool scannerBusy() const { return runs(probe) || scanCountdown != 0 || checkCountdown != 0; }
+
+    // The state with the end of a pass taken into account: passes end on their own threads,
+    // and the engine hears of it when it next looks.
+    EngineState settled() const {
+        const bool passOver =
+            ((state == EngineState::Sending || state == EngineState::SendingPastWait) &&
+             !runs(mailing)) ||
+            (state == EngineState::Finishing && !runs(probe));
+        if (!passOver) return state;
+        return transition(state, EngineEvent::PassEnded).value_or(state);
+    }
+    void settle() { state = settled(); }
+    // Applies `event`; false (and the state unchanged) when it is not allowed now.
+    bool advance(EngineEvent event) {
+        settle();
+        const auto next = transition(state, event);
+        if (!next) return false;
+        state = *next;
+        return true;
+    }
+
+    bool mailingRuns() const {
+        const EngineState s = settled();
+        return s == EngineState::Sending || s == EngineState::SendingPastWait;
+    }
+    bool scannerBusy() const {
+        const EngineState s = settled();
+        return s == EngineState::Probing || s == EngineState::Scanning ||
+               s == EngineState::Finishing;
+    }
+    bool closing() const { return state == EngineState::Closing; }
 
     // Joins the passes that have ended (all of them when `all`, after stopping them).
     void reap(bool all) {
         for (auto it = passes.begin(); it != passes.end();) {
             if (all || it->token->finished) {
-                if (it->thread.joinable()) it->thread.join();
+                it->worker.join();
                 it = passes.erase(it);
             } else {
                 ++it;
@@ -128,7 +160,10 @@ struct ServerEngine::Impl {
         job.tcpInFlight =
             timing.tcpInFlight != 0 ? timing.tcpInFlight : tw::platform::connectionAttemptLimit();
         auto token = std::make_shared<PassToken>();
-        passes.push_back(Pass{token, std::thread(runPass, std::ref(core), std::move(job), token)});
+        Worker worker(
+            [this, job = std::move(job), token]() mutable { runPass(core, std::move(job), token); },
+            [token] { token->stop(); });
+        passes.push_back(Pass{token, std::move(worker)});
         return token;
     }
 
@@ -200,9 +235,10 @@ struct ServerEngine::Impl {
     // A mailing still waiting for reports is closed with its summary before anything resets
     // the states it would report, so its record in the event log is never lost or falsified.
     void closeWaitingMailing() {
-        if (!waiting) return;
+        settle();
+        if (state != EngineState::Waiting) return;
         sendTimer.stop();
-        waiting = false;
+        advance(EngineEvent::WaitEnded);
         endMailing(true);
     }
 
@@ -231,22 +267,24 @@ struct ServerEngine::Impl {
     }
 
     void scanTick() {
-        if (scanCountdown <= 0) return;
-        if (--scanCountdown > 0) {
-            emit q->statusText(countdownText(Text::ClientsScanner, scanCountdown));
+        if (state != EngineState::Scanning) return;
+        if (--countdown > 0) {
+            emit q->statusText(countdownText(Text::ClientsScanner, countdown));
             return;
         }
+        advance(EngineEvent::CountdownEnded);
         scanTimer.stop();
         emit q->statusText(finishedText(Text::ClientsScanner));
         core.presence.stop(false);
     }
 
     void checkTick() {
-        if (checkCountdown <= 0) return;
-        if (--checkCountdown > 0) {
-            emit q->statusText(countdownText(Text::CheckWorkingClients, checkCountdown));
+        if (state != EngineState::Probing) return;
+        if (--countdown > 0) {
+            emit q->statusText(countdownText(Text::CheckWorkingClients, countdown));
             return;
         }
+        advance(EngineEvent::CountdownEnded);
         checkTimer.stop();
         emit q->statusText(finishedText(Text::CheckWorkingClients));
         endMailing(false);
@@ -259,8 +297,7 @@ ServerEngine::ServerEngine(ServerContext& context, const InterfaceTexts& texts, 
     d_->scanTimer.setInterval(1000);
     d_->checkTimer.setInterval(1000);
     connect(&d_->sendTimer, &QTimer::timeout, this, [this] {
-        d_->waiting = false;
-        d_->endMailing(true);
+        if (d_->advance(EngineEvent::WaitEnded)) d_->endMailing(true);
     });
     connect(&d_->scanTimer, &QTimer::timeout, this, [this] { d_->scanTick(); });
     connect(&d_->checkTimer, &QTimer::timeout, this, [this] { d_->checkTick(); });
@@ -279,11 +316,12 @@ bool ServerEngine::startListener() {
 
 void ServerEngine::sendRequest(const QString& editorText) {
     auto& d = *d_;
-    if (d.shutDown) return;
+    if (d.closing()) return;
     if (d.mailingRuns()) {
         // The pass starts no further attempt and abandons those under way.
         d.mailing->stop();
         d.sendTimer.stop();
+        d.advance(EngineEvent::Stop);
         emit sendButtonCaption(d.texts()[Text::SendMessage]);
         emit statusText(d.texts()[Text::SendingInterrupted]);
         return;
@@ -321,7 +359,7 @@ void ServerEngine::sendRequest(const QString& editorText) {
     }
     d.mailing = d.startPass(cfg, kSysReportsWanted, rootId, &text);
     d.sendTimer.start(d.intervalMs);
-    d.waiting = true;
+    d.advance(EngineEvent::Send);
     emit mailingProgressChanged();
 }
 
@@ -377,11 +415,14 @@ std::filesystem::path ServerEngine::historyFile() const { return d_->core.histor
 
 bool ServerEngine::sending() const { return d_->mailingRuns(); }
 
-bool ServerEngine::mailingWaiting() const { return d_->waiting; }
+bool ServerEngine::mailingWaiting() const {
+    const EngineState s = d_->settled();
+    return s == EngineState::Sending || s == EngineState::Waiting;
+}
 
 void ServerEngine::startNewClientsScan() {
     auto& d = *d_;
-    if (d.shutDown) return;
+    if (d.closing()) return;
     const ServerConfig cfg = d.config();
     // Discovery always goes to the broadcast address, in broadcast mode or not.
     if (unusableBroadcastAddress(cfg.Broadcast_IP)) {
@@ -392,22 +433,26 @@ void ServerEngine::startNewClientsScan() {
     if (d.refuseScannerJob(Text::ClientsScanner)) return;
     // The reload at the end of the scan replaces every record a waiting mailing reports on.
     d.closeWaitingMailing();
-    if (d.collector.joinable()) d.collector.join();
+    d.collector.join();
 
-    d.scanCountdown = std::max(1, d.timing.scannerSeconds);
-    emit statusText(d.countdownText(Text::ClientsScanner, d.scanCountdown));
+    d.advance(EngineEvent::Scan);
+    d.countdown = std::max(1, d.timing.scannerSeconds);
+    emit statusText(d.countdownText(Text::ClientsScanner, d.countdown));
     d.scanTimer.start();
 
     const std::u16string rootId = makeMsgRootId();
     d.core.presence.open(toQString(rootId));
     CollectorJob job{cfg.Clients, cfg.SaveFormatName, cfg.SaveFormatValue};
-    d.collector = std::thread(runCollector, std::ref(d.core), std::move(job));
+    auto& core = d.core;
+    d.collector =
+        Worker([&core, job = std::move(job)]() mutable { runCollector(core, std::move(job)); },
+               [&core] { core.presence.stop(true); });
     d.probe = d.startPass(cfg, kSysReportsWanted | kSysClientDiscover, rootId, nullptr);
 }
 
 void ServerEngine::startCheck(bool anyChecked) {
     auto& d = *d_;
-    if (d.shutDown) return;
+    if (d.closing()) return;
     const ServerConfig cfg = d.config();
     if (cfg.Broadcast == 1 && unusableBroadcastAddress(cfg.Broadcast_IP)) {
         emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
@@ -423,13 +468,14 @@ void ServerEngine::startCheck(bool anyChecked) {
     d.closeWaitingMailing();
     d.resetStates();
 
-    d.checkCountdown = std::max(1, d.timing.scannerSeconds);
-    emit statusText(d.countdownText(Text::CheckWorkingClients, d.checkCountdown));
+    d.advance(EngineEvent::Check);
+    d.countdown = std::max(1, d.timing.scannerSeconds);
+    emit statusText(d.countdownText(Text::CheckWorkingClients, d.countdown));
     d.checkTimer.start();
     d.probe = d.startPass(cfg, kSysReportsWanted | kSysClientCheck, makeMsgRootId(), nullptr);
 }
 
-bool ServerEngine::scanRunning() const { return d_->scanCountdown != 0; }
+bool ServerEngine::scanRunning() const { return d_->state == EngineState::Scanning; }
 
 QString ServerEngine::broadcastIndicator() const {
     return d_->config().Broadcast == 1 ? QStringLiteral("BROADCAST") : QStringLiteral("UNICAST");
@@ -445,26 +491,32 @@ bool ServerEngine::takeUdpWarning() {
 
 void ServerEngine::shutdown() {
     auto& d = *d_;
-    if (d.shutDown) return;
-    d.shutDown = true;
+    d.settle();
+    const EngineState was = d.state;
+    if (!d.advance(EngineEvent::Close)) return;  // closing already
+    // Every pass abandons its attempts at once; then all of them are waited for together.
     for (auto& p : d.passes) p.token->stop();
     d.listener.stop();
     d.reap(true);
     d.checkTimer.stop();
-    d.checkCountdown = 0;
-    if (d.scanCountdown != 0) {
-        // The collector saves what it has gathered so far; the window ends after that.
-        d.scanTimer.stop();
-        d.scanCountdown = 0;
-        d.core.presence.stop(true);
-        if (d.collector.joinable()) d.collector.join();
-        return;
-    }
-    if (d.collector.joinable()) d.collector.join();
-    if (d.waiting) {
-        d.sendTimer.stop();
-        d.waiting = false;
-        d.endMailing(true);
+    d.scanTimer.stop();
+    d.sendTimer.stop();
+    switch (was) {
+        case EngineState::Scanning:
+            // The collector saves what it has gathered so far; the window ends after that.
+            d.core.presence.stop(true);
+            d.collector.join();
+            break;
+        case EngineState::Sending:
+        case EngineState::Waiting:
+            // The mailing's record in the event log is written now rather than lost.
+            d.collector.join();
+            d.endMailing(true);
+            break;
+        default:
+            // A check that still counts down ends without its summary.
+            d.collector.join();
+            break;
     }
 }
 

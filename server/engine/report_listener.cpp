@@ -43,13 +43,13 @@ ReportListener::~ReportListener() { stop(); }
 bool ReportListener::open(int port) { return receiver_.open(port); }
 
 void ReportListener::start() {
-    if (thread_.joinable() || receiver_.stopped()) return;
-    thread_ = std::thread([this] { run(); });
+    if (thread_.running() || receiver_.stopped()) return;
+    thread_ = Worker([this] { run(); }, [this] { receiver_.stop(); });
 }
 
 void ReportListener::stop() {
     receiver_.stop();
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
 }
 
 void ReportListener::run() {
