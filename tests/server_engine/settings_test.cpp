@@ -64,7 +64,8 @@ TEST(ServerSettings, snapshotsOnAnotherThreadAreNeverHalfChanged) {
             ++seen;
         }
     });
-    for (int i = 0; i < 20000; ++i) {
+    // Changes go on until the reader has looked often enough, however the threads are scheduled.
+    for (int i = 0; seen < 5000 || i < 5000; ++i) {
         if (i % 2)
             settings.setBroadcast(0, unicastAddress);
         else
@@ -73,5 +74,4 @@ TEST(ServerSettings, snapshotsOnAnotherThreadAreNeverHalfChanged) {
     done = true;
     reader.join();
     EXPECT_EQ(torn.load(), 0);
-    EXPECT_GT(seen.load(), 0);
 }
