@@ -23,6 +23,8 @@ enum class TimeUnit : std::uint8_t { Seconds = 0, Minutes = 1, Hours = 2 };
 // Fields are named by their keys in the file. The defaults are those of a start without any
 // file; LoadConfiguration applies the defaults for missing keys.
 struct ServerConfig {
+    bool operator==(const ServerConfig&) const = default;
+
     std::uint8_t UseEventLogger = 1;
     std::int32_t Timer = 5;
     TimeUnit Measure = TimeUnit::Minutes;

@@ -3,7 +3,6 @@
 #include <QDateTime>
 #include <QTimer>
 #include <algorithm>
-#include <thread>
 
 #include "common/events.h"
 #include "common/platform/descriptors.h"

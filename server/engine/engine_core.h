@@ -2,7 +2,6 @@
 // What the engine's facade and its worker threads share. The records themselves live in the
 // ServerContext and are guarded by its clientsLock; so are the index and the generation here.
 #include <QString>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>

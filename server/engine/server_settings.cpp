@@ -4,24 +4,6 @@
 
 namespace tw::server {
 
-namespace {
-
-// Everything the file holds; the window geometry counts too, since it is saved with the rest.
-bool same(const ServerConfig& a, const ServerConfig& b) {
-    return a.UseEventLogger == b.UseEventLogger && a.Timer == b.Timer && a.Measure == b.Measure &&
-           a.Broadcast == b.Broadcast && a.Broadcast_IP == b.Broadcast_IP &&
-           a.ProtoUseTCP == b.ProtoUseTCP && a.PortListen == b.PortListen &&
-           a.PortSender == b.PortSender && a.Clients == b.Clients && a.Templates == b.Templates &&
-           a.SaveFormatName == b.SaveFormatName && a.SaveFormatValue == b.SaveFormatValue &&
-           a.WarningMask == b.WarningMask && a.WindowPosX == b.WindowPosX &&
-           a.WindowPosY == b.WindowPosY && a.WindowHeight == b.WindowHeight &&
-           a.WindowWidth == b.WindowWidth && a.SplitterHoriz == b.SplitterHoriz &&
-           a.SplitterVertc == b.SplitterVertc && a.SigningKey == b.SigningKey &&
-           a.OfficeKey == b.OfficeKey && a.MaxClockSkew == b.MaxClockSkew;
-}
-
-}  // namespace
-
 ServerSettings::ServerSettings(ServerConfig initial, QObject* parent)
     : QObject(parent), config_(std::move(initial)) {}
 
@@ -37,8 +19,8 @@ void ServerSettings::update(Edit edit) {
         std::lock_guard lock(mutex_);
         ServerConfig next = config_;
         edit(next);
-        differs = !same(next, config_);
-        if (differs) config_ = std::move(next);
+        differs = next != config_;
+        config_ = std::move(next);
     }
     if (differs) emit changed();
 }
