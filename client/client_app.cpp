@@ -5,6 +5,7 @@
 
 #include "client/message_window.h"
 #include "client/report_sender.h"
+#include "common/events.h"
 #include "common/platform/diagnostics.h"
 #include "common/platform/display.h"
 #include "common/text.h"
@@ -12,8 +13,6 @@
 namespace tw::client {
 
 namespace {
-constexpr std::uint16_t kInformation = 4;
-constexpr std::uint32_t kEventRefused = 105;
 
 QString toQString(const std::u16string& s) {
     return QString::fromUtf16(s.data(), static_cast<qsizetype>(s.size()));
@@ -40,7 +39,7 @@ void ClientApp::handlePackets(const std::vector<net::Received>& packets,
     for (const net::Received& r : packets) handle(r, arrival);
 }
 
-void ClientApp::report(const ReplyTarget& target, const MessagePacket& packet, std::uint8_t kind,
+void ClientApp::report(const ReplyTarget& target, const MessagePacket& packet, ReportKind kind,
                        const char* linePrefix) {
     const auto record = buildReport(names_, packet, kind).serialize();
     std::vector<std::uint8_t> bytes = officeKey_
@@ -67,8 +66,8 @@ void ClientApp::noteRefused(std::size_t count, const std::string& lastPeer,
 void ClientApp::tellRefused() {
     if (ending_ || refused_.pending() == 0) return;
     const std::size_t n = refused_.take(RejectionTally::Clock::now());
-    diag::writeEventLog(kInformation, kEventRefused, std::to_string(n), lastRefusedPeer_,
-                        lastRefusedReason_);
+    diag::writeEventLog(kEventInformation, eventId(ClientEvent::PacketsRejected), std::to_string(n),
+                        lastRefusedPeer_, lastRefusedReason_);
 }
 
 void ClientApp::handle(const net::Received& received, Clock::time_point arrival) {
@@ -82,13 +81,13 @@ void ClientApp::handle(const net::Received& received, Clock::time_point arrival)
 
     switch (decidePacket(packet, lastConfirmed_)) {
         case PacketAction::Duplicate:
-            report(target, packet, M_REP_CONFIRMED, "DUPLICATED MESSAGE. ");
+            report(target, packet, ReportKind::Confirmed, "DUPLICATED MESSAGE. ");
             break;
         case PacketAction::Discovery:
-            report(target, packet, M_REP_IAMHERE);
+            report(target, packet, ReportKind::IAmHere);
             break;
         case PacketAction::Check:
-            report(target, packet, M_REP_ACTIVE);
+            report(target, packet, ReportKind::Active);
             break;
         case PacketAction::ShowText:
             if (waiting_.size() >= kMaxWaiting) {
@@ -108,7 +107,7 @@ void ClientApp::showNext() {
         waiting_.pop_front();
         // A copy of a message that was on screen when it came is a repeat by now.
         if (decidePacket(next.packet, lastConfirmed_) == PacketAction::Duplicate) {
-            report(next.target, next.packet, M_REP_CONFIRMED, "DUPLICATED MESSAGE. ");
+            report(next.target, next.packet, ReportKind::Confirmed, "DUPLICATED MESSAGE. ");
             continue;
         }
         show(std::move(next));
@@ -136,9 +135,11 @@ void ClientApp::show(Pending pending) {
     window_->armKeyGuard(options_.keyGuard);
     platform::wakeDisplay();
 
-    diag::writeEventLog(kInformation, 101, utf16ToUtf8(packet.serverName),
-                        utf16ToUtf8(packet.msgRootId), utf16ToUtf8(packet.msgText));
-    if (packet.systemMessage & kSysReportsWanted) report(shown_.target, packet, M_REP_DELIVERED);
+    diag::writeEventLog(kEventInformation, eventId(ClientEvent::Received),
+                        utf16ToUtf8(packet.serverName), utf16ToUtf8(packet.msgRootId),
+                        utf16ToUtf8(packet.msgText));
+    if (packet.systemMessage & kSysReportsWanted)
+        report(shown_.target, packet, ReportKind::Delivered);
 
     armMinuteTimer();
     if (options_.autoConfirm)
@@ -169,9 +170,11 @@ void ClientApp::onConfirmed() {
     done->deleteLater();
 
     const MessagePacket& packet = shown_.packet;
-    diag::writeEventLog(kInformation, 102, utf16ToUtf8(packet.serverName),
-                        utf16ToUtf8(packet.msgRootId), utf16ToUtf8(packet.msgText));
-    if (packet.systemMessage & kSysReportsWanted) report(shown_.target, packet, M_REP_CONFIRMED);
+    diag::writeEventLog(kEventInformation, eventId(ClientEvent::Confirmed),
+                        utf16ToUtf8(packet.serverName), utf16ToUtf8(packet.msgRootId),
+                        utf16ToUtf8(packet.msgText));
+    if (packet.systemMessage & kSysReportsWanted)
+        report(shown_.target, packet, ReportKind::Confirmed);
     lastConfirmed_ = packet.msgRootId;
     showNext();
 }
@@ -181,7 +184,7 @@ void ClientApp::endSession() {
     ending_ = true;
     minuteTimer_.stop();
     refusedTimer_.stop();
-    diag::writeEventLog(kInformation, 103);
+    diag::writeEventLog(kEventInformation, eventId(ClientEvent::SessionEnd));
     QCoreApplication::exit(0);
 }
 

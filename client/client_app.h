@@ -66,7 +66,7 @@ private:
     };
 
     void handle(const net::Received& received, Clock::time_point arrival);
-    void report(const ReplyTarget& target, const MessagePacket& packet, std::uint8_t kind,
+    void report(const ReplyTarget& target, const MessagePacket& packet, ReportKind kind,
                 const char* linePrefix = "");
     void showNext();
     void show(Pending pending);

@@ -11,6 +11,7 @@
 #include "client/packet_pump.h"
 #include "client/report_sender.h"
 #include "client/trust.h"
+#include "common/events.h"
 #include "common/net.h"
 #include "common/net_async.h"
 #include "common/platform/diagnostics.h"
@@ -22,8 +23,6 @@
 using namespace tw;
 
 namespace {
-
-constexpr std::uint16_t kInformation = 4;
 
 void fail(const std::string& text, bool withDebugLine) {
     platform::showMessageBox(QStringLiteral("Error!"), QString::fromStdString(text));
@@ -130,7 +129,7 @@ int main(int argc, char** argv) {
                          client.noteRefused(r.count, r.lastPeer, r.lastReason);
                      });
 
-    diag::writeEventLog(kInformation, 100);
+    diag::writeEventLog(kEventInformation, eventId(ClientEvent::Launched));
     pump.start();
     return app.exec();
 }

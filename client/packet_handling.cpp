@@ -7,15 +7,15 @@ namespace tw::client {
 PacketAction decidePacket(const MessagePacket& packet, std::u16string_view lastConfirmedRootId) {
     if ((packet.systemMessage & kSysReportsWanted) && packet.msgRootId == lastConfirmedRootId)
         return PacketAction::Duplicate;
-    if (packet.systemMessage & M_SYS_CLIENT_DISCOVER) return PacketAction::Discovery;
-    if (packet.systemMessage & M_SYS_CLIENT_CHECK) return PacketAction::Check;
+    if (packet.systemMessage & kSysClientDiscover) return PacketAction::Discovery;
+    if (packet.systemMessage & kSysClientCheck) return PacketAction::Check;
     return PacketAction::ShowText;
 }
 
 std::vector<std::string> incomingPacketLog(const MessagePacket& packet, Transport transport) {
-    const char* label = (packet.systemMessage & M_SYS_CLIENT_DISCOVER) ? "#M_SYS_CLIENT_DISCOVER"
-                        : (packet.systemMessage & M_SYS_CLIENT_CHECK)  ? "#M_SYS_CLIENT_CHECK"
-                                                                       : "--- REGULAR MESSAGE ---";
+    const char* label = (packet.systemMessage & kSysClientDiscover) ? "#M_SYS_CLIENT_DISCOVER"
+                        : (packet.systemMessage & kSysClientCheck)  ? "#M_SYS_CLIENT_CHECK"
+                                                                    : "--- REGULAR MESSAGE ---";
     return {
         "",
         "######################",
@@ -30,32 +30,32 @@ std::vector<std::string> incomingPacketLog(const MessagePacket& packet, Transpor
     };
 }
 
-std::string_view reportName(std::uint8_t kind) {
+std::string_view reportName(ReportKind kind) {
     switch (kind) {
-        case M_REP_DELIVERED:
+        case ReportKind::Delivered:
             return "#M_REP_DELIVERED";
-        case M_REP_CONFIRMED:
+        case ReportKind::Confirmed:
             return "#M_REP_CONFIRMED";
-        case M_REP_IAMHERE:
+        case ReportKind::IAmHere:
             return "#M_REP_IAMHERE";
-        case M_REP_ACTIVE:
+        case ReportKind::Active:
             return "#M_REP_ACTIVE";
     }
     return "";
 }
 
-std::string reportedLine(const ReplyTarget& target, const ClientNames& names, std::uint8_t kind) {
+std::string reportedLine(const ReplyTarget& target, const ClientNames& names, ReportKind kind) {
     return "REPORTED: ServerIP = " + target.serverIp + ", MyNetBIOS = " + names.netbios +
            ", MyFQDN$ = " + names.fqdn + ", Packet = " + std::string(reportName(kind));
 }
 
-ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, std::uint8_t kind) {
+ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, ReportKind kind) {
     ReportPacket r;  // ClientAddr stays empty: the server fills it in on receipt
     r.clientName = utf8ToUtf16(names.netbios);
     r.clientFqdn = utf8ToUtf16(names.fqdn);
     r.msgRootId = packet.msgRootId;
     r.msgGuid = packet.msgGuid;
-    r.reportMask = kind;
+    r.kind = kind;
     return r;
 }
 

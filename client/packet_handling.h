@@ -34,11 +34,11 @@ PacketAction decidePacket(const MessagePacket& packet, std::u16string_view lastC
 std::vector<std::string> incomingPacketLog(const MessagePacket& packet, Transport transport);
 
 // "#M_REP_CONFIRMED" etc.
-std::string_view reportName(std::uint8_t kind);
+std::string_view reportName(ReportKind kind);
 
 // "REPORTED: ServerIP = ..., MyNetBIOS = ..., MyFQDN$ = ..., Packet = #M_REP_..."
-std::string reportedLine(const ReplyTarget& target, const ClientNames& names, std::uint8_t kind);
+std::string reportedLine(const ReplyTarget& target, const ClientNames& names, ReportKind kind);
 
-ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, std::uint8_t kind);
+ReportPacket buildReport(const ClientNames& names, const MessagePacket& packet, ReportKind kind);
 
 }  // namespace tw::client

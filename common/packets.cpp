@@ -77,7 +77,7 @@ std::array<std::uint8_t, kReportPacketSize> ReportPacket::serialize() const {
     writeTextField(b.data() + kOffClientFqdn, kClientFqdnWidth, clientFqdn);
     writeTextField(b.data() + kOffReportRootId, kMsgRootIdWidth, msgRootId);
     writeTextField(b.data() + kOffReportGuid, kMsgGuidWidth, msgGuid);
-    b[kOffReportMask] = reportMask;
+    b[kOffReportMask] = static_cast<std::uint8_t>(kind);
     return b;
 }
 
@@ -92,7 +92,7 @@ Parsed<ReportPacket> ReportPacket::read(std::span<const std::uint8_t> bytes) {
     p.clientFqdn = readTextField(b.data() + kOffClientFqdn, kClientFqdnWidth);
     p.msgRootId = readTextField(b.data() + kOffReportRootId, kMsgRootIdWidth);
     p.msgGuid = readTextField(b.data() + kOffReportGuid, kMsgGuidWidth);
-    p.reportMask = b[kOffReportMask];
+    p.kind = static_cast<ReportKind>(b[kOffReportMask]);
     return r;
 }
 

@@ -40,16 +40,15 @@ inline constexpr std::size_t kOffReportRootId = 188;
 inline constexpr std::size_t kOffReportGuid = 208;
 inline constexpr std::size_t kOffReportMask = 352;
 
-// SystemMessage bits.
+// SystemMessage bits; a message packet may carry several.
 inline constexpr std::uint8_t kSysReportsWanted = 1;
-inline constexpr std::uint8_t M_SYS_CLIENT_DISCOVER = 2;
-inline constexpr std::uint8_t M_SYS_CLIENT_CHECK = 4;
+inline constexpr std::uint8_t kSysClientDiscover = 2;
+inline constexpr std::uint8_t kSysClientCheck = 4;
 
-// ReportMask kinds.
-inline constexpr std::uint8_t M_REP_DELIVERED = 1;
-inline constexpr std::uint8_t M_REP_CONFIRMED = 2;
-inline constexpr std::uint8_t M_REP_IAMHERE = 8;
-inline constexpr std::uint8_t M_REP_ACTIVE = 9;
+// What a report says: the ReportMask byte. The byte is a kind, not a set of bits: Active (the
+// answer to a check) happens to be IAmHere|Delivered, yet it means neither. A received byte
+// of any other value is kept as it came.
+enum class ReportKind : std::uint8_t { Delivered = 1, Confirmed = 2, IAmHere = 8, Active = 9 };
 
 inline constexpr std::uint16_t kDefaultClientPort = 47127;
 inline constexpr std::uint16_t kDefaultServerPort = 47128;
@@ -92,7 +91,7 @@ struct ReportPacket {
     std::u16string clientFqdn;
     std::u16string msgRootId;
     std::u16string msgGuid;
-    std::uint8_t reportMask = 0;
+    ReportKind kind{};  // the ReportMask byte
 
     std::array<std::uint8_t, kReportPacketSize> serialize() const;
     static ReportPacket parse(std::span<const std::uint8_t> bytes);

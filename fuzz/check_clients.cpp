@@ -51,11 +51,12 @@ std::string checkLoaded(const server::LoadResult& r, const server::ClientsList& 
     server::ClientTree t;
     t.records() = list;
     t.rebuildIndex();
-    (void)t.checkSubtree(0, server::kMarkChecked);
+    (void)t.checkSubtree(0, server::CheckMark::Checked);
     if (list.size() > 1 && !t.anyChecked()) return "checking the root checked nothing";
     const int last = static_cast<int>(list.size()) - 1;
-    (void)t.updateUpwards(last, 2, server::TreeMode::Icons);
-    if (list.size() > 1 && t.records()[0].deliveryState == 0 && !list[last].folder)
+    (void)t.updateUpwards(last, server::DeliveryState::Confirmed);
+    if (list.size() > 1 && t.records()[0].deliveryState == server::DeliveryState::None &&
+        !list[last].folder)
         return "a client's state did not reach the root";
     t.resetDeliveryStates();
     return {};

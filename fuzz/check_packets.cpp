@@ -97,11 +97,12 @@ std::string checkPackets(Bytes input) {
     (void)client::incomingPacketLog(packet, Transport::Udp);
 
     const client::ClientNames names{"PC-01", "PC-01.OFFICE.LAN"};
-    for (std::uint8_t kind : {M_REP_DELIVERED, M_REP_CONFIRMED, M_REP_IAMHERE, M_REP_ACTIVE}) {
+    for (ReportKind kind :
+         {ReportKind::Delivered, ReportKind::Confirmed, ReportKind::IAmHere, ReportKind::Active}) {
         const ReportPacket report = client::buildReport(names, packet, kind);
         const auto back = ReportPacket::parse(report.serialize());
         if (back.msgRootId != packet.msgRootId || back.msgGuid != packet.msgGuid ||
-            back.reportMask != kind || !back.clientAddr.empty())
+            back.kind != kind || !back.clientAddr.empty())
             return "a report does not carry what the packet gave";
     }
     return checkReportMatching(ReportPacket::parse(input));

@@ -172,7 +172,7 @@ int main(int argc, char** argv) {
             net::sendBlock("127.0.0.1", clientPort, Transport::Udp, text.serialize());
             for (bool delivered = false; !delivered;)
                 for (const auto& r : answers.wait())
-                    if (ReportPacket::parse(r.data).reportMask == M_REP_DELIVERED) delivered = true;
+                    if (ReportPacket::parse(r.data).kind == ReportKind::Delivered) delivered = true;
         }
         for (const Transport t : {Transport::Udp, Transport::Tcp}) {
             const Spread s = probeRoundTrips(clientPort, answers, t);

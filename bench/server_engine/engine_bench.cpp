@@ -42,12 +42,12 @@ int unusedPort() {
 }
 
 struct Setup {
-    ServerConfig cfg;
+    ServerSettings settings;
     ServerContext ctx;
     InterfaceTexts texts;
     explicit Setup(const std::filesystem::path& file) {
         texts.setLanguage(QStringLiteral("EN"), 47128, nullptr);
-        ctx.config = &cfg;
+        ctx.settings = &settings;
         ctx.hostName = QStringLiteral("BENCH");
         const auto r = LoadClientsDatabase(file, ctx.tree.records(), nullptr, texts);
         if (r.status != LoadResult::Status::Loaded) std::abort();
@@ -59,7 +59,7 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
     Setup s(file);
     ServerEngine owner(s.ctx, s.texts);  // receives the signals; nobody listens to them
     engine::Core core(s.ctx, s.texts, &owner);
-    core.broadcast = broadcast ? 1 : 0;
+    s.settings.setBroadcast(broadcast ? 1 : 0, s.settings.snapshot().Broadcast_IP);
     auto& list = s.ctx.tree.records();
     std::vector<tw::net::Received> burst;
     burst.reserve(list.size());
@@ -75,7 +75,7 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
         p.clientName = u"PC";
         p.msgRootId = r.messageId.toStdU16String();
         p.msgGuid = r.messageGuid.toStdU16String();
-        p.reportMask = tw::M_REP_DELIVERED;
+        p.kind = tw::ReportKind::Delivered;
         const auto bytes = p.serialize();
         burst.push_back(
             {tw::Transport::Udp, r.address.toStdString(), {bytes.begin(), bytes.end()}});
@@ -91,7 +91,7 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
     const double ms = msSince(t0);
     matched =
         static_cast<std::size_t>(std::count_if(list.begin(), list.end(), [](const ClientRecord& r) {
-            return !r.folder && r.deliveryState == 1;
+            return !r.folder && r.deliveryState == DeliveryState::Delivered;
         }));
     return ms;
 }
@@ -100,9 +100,11 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
                const std::optional<tw::auth::Key>& signing = std::nullopt) {
     Setup s(file);
     s.ctx.keys.signing = signing;
-    s.cfg.PortSender = unusedPort();
-    s.cfg.ProtoUseTCP = 0;
-    for (auto& r : s.ctx.tree.records()) r.checkMark = kMarkChecked;
+    ServerConfig cfg = s.settings.snapshot();
+    cfg.PortSender = unusedPort();
+    cfg.ProtoUseTCP = 0;
+    s.settings.replace(cfg);
+    for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
     const auto t0 = Clock::now();
     engine.sendRequest(QStringLiteral("benchmark"));
@@ -118,9 +120,11 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
 // bench/server_engine/tcp_dead_clients.sh); prints the pass time and the outcome.
 int tcpPass(const std::filesystem::path& file, int port) {
     Setup s(file);
-    s.cfg.PortSender = port;
-    s.cfg.ProtoUseTCP = 1;
-    for (auto& r : s.ctx.tree.records()) r.checkMark = kMarkChecked;
+    ServerConfig cfg = s.settings.snapshot();
+    cfg.PortSender = port;
+    cfg.ProtoUseTCP = 1;
+    s.settings.replace(cfg);
+    for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
     const auto t0 = Clock::now();
     engine.sendRequest(QStringLiteral("benchmark"));
@@ -130,7 +134,7 @@ int tcpPass(const std::filesystem::path& file, int port) {
     for (const auto& r : s.ctx.tree.records()) {
         if (r.folder) continue;
         ++clients;
-        failed += r.deliveryState == 4;
+        failed += r.deliveryState == DeliveryState::NotDelivered;
     }
     std::printf("TCP mailing pass: %zu clients, %zu connected, %zu not reached, %.0f ms\n", clients,
                 clients - failed, failed, ms);

@@ -95,8 +95,8 @@ int main(int argc, char** argv) {
         QVector<int> changed;
         {
             std::lock_guard<std::mutex> guard(lock);
-            clients.records().back().deliveryState = 1;
-            const auto up = clients.updateUpwards(items - 1, 1, tw::server::TreeMode::Icons);
+            clients.records().back().deliveryState = tw::server::DeliveryState::Delivered;
+            const auto up = clients.updateUpwards(items - 1, tw::server::DeliveryState::Delivered);
             changed = QVector<int>(up.begin(), up.end());
         }
         view.refreshItems(changed);
@@ -109,8 +109,9 @@ int main(int argc, char** argv) {
         {
             std::lock_guard<std::mutex> guard(lock);
             for (int i = 2; i < items - 1; ++i) {
-                clients.records()[static_cast<std::size_t>(i)].deliveryState = 4;
-                const auto up = clients.updateUpwards(i, 4, tw::server::TreeMode::Icons);
+                clients.records()[static_cast<std::size_t>(i)].deliveryState =
+                    tw::server::DeliveryState::NotDelivered;
+                const auto up = clients.updateUpwards(i, tw::server::DeliveryState::NotDelivered);
                 changed.append(QVector<int>(up.begin(), up.end()));
             }
         }

@@ -31,11 +31,13 @@ MailingRecord mailing(int number, int clients) {
     m.transport = QStringLiteral("TCP");
     m.clients.reserve(static_cast<std::size_t>(clients));
     for (int i = 0; i < clients; ++i) {
-        const std::uint8_t state = i % 10 == 0 ? 4 : i % 3 == 0 ? 1 : 2;
+        const DeliveryState state = i % 10 == 0  ? DeliveryState::NotDelivered
+                                    : i % 3 == 0 ? DeliveryState::Delivered
+                                                 : DeliveryState::Confirmed;
         m.clients.push_back(
             {QStringLiteral("PC-%1").arg(i, 5, 10, QLatin1Char('0')),
              QStringLiteral("10.%1.%2.%3").arg(i / 65536).arg(i / 256 % 256).arg(i % 254 + 1),
-             state, state == 4 ? QString() : QStringLiteral("10:41:07")});
+             state, state == DeliveryState::NotDelivered ? QString() : QStringLiteral("10:41:07")});
     }
     return m;
 }

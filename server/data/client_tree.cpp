@@ -10,8 +10,15 @@ std::size_t at(std::int32_t index) { return static_cast<std::size_t>(index); }
 
 }  // namespace
 
-std::uint8_t& ClientTree::field(ClientRecord& r, TreeMode mode) {
-    return mode == TreeMode::Check ? r.checkMark : r.deliveryState;
+std::uint8_t ClientTree::field(const ClientRecord& r, TreeMode mode) {
+    return mode == TreeMode::Check ? bitsOf(r.checkMark) : bitsOf(r.deliveryState);
+}
+
+void ClientTree::setField(ClientRecord& r, TreeMode mode, std::uint8_t value) {
+    if (mode == TreeMode::Check)
+        r.checkMark = static_cast<CheckMark>(value);
+    else
+        r.deliveryState = static_cast<DeliveryState>(value);
 }
 
 std::uint8_t ClientTree::orOf(const BitCounts& bits) {
@@ -84,35 +91,44 @@ void ClientTree::setCounted(ModeState& m, std::int32_t index, std::uint8_t value
     }
 }
 
+std::vector<int> ClientTree::updateUpwards(int index, CheckMark mark) {
+    return updateUpwards(index, bitsOf(mark), TreeMode::Check);
+}
+
+std::vector<int> ClientTree::updateUpwards(int index, DeliveryState state) {
+    return updateUpwards(index, bitsOf(state), TreeMode::Icons);
+}
+
 std::vector<int> ClientTree::updateUpwards(int index, std::uint8_t value, TreeMode mode) {
     ensureIndex();
     if (index < 0 || at(index) >= list_.size()) return {};
     ModeState& m = state(mode);
-    field(list_[at(index)], mode) = value;
+    setField(list_[at(index)], mode, value);
     setCounted(m, index, value);
     std::vector<int> changed{index};
     for (std::int32_t p = parent_[at(index)]; p >= 0; p = parent_[at(p)]) {
         const std::uint8_t v = orOf(m.bits[at(slot_[at(p)])]);
-        field(list_[at(p)], mode) = v;
+        setField(list_[at(p)], mode, v);
         setCounted(m, p, v);
         changed.push_back(p);
     }
     return changed;
 }
 
-std::vector<int> ClientTree::checkSubtree(int index, std::uint8_t mark) {
+std::vector<int> ClientTree::checkSubtree(int index, CheckMark mark) {
     ensureIndex();
     if (index < 0 || at(index) >= list_.size()) return {};
     // The items below show checked or unchecked only; they keep the mark they show, so that
     // "fully checked" (anyChecked) and what the operator sees agree.
-    const std::uint8_t value = (mark & kMarkChecked) ? kMarkChecked : kMarkUnchecked;
+    const CheckMark value =
+        hasBits(mark, CheckMark::Checked) ? CheckMark::Checked : CheckMark::Unchecked;
     std::vector<int> changed;
     std::vector<std::int32_t> stack(children(index).rbegin(), children(index).rend());
     while (!stack.empty()) {
         const std::int32_t i = stack.back();
         stack.pop_back();
         list_[at(i)].checkMark = value;
-        setCounted(marks_, i, value);
+        setCounted(marks_, i, bitsOf(value));
         changed.push_back(i);
         const auto kids = children(i);
         stack.insert(stack.end(), kids.rbegin(), kids.rend());
@@ -123,7 +139,7 @@ std::vector<int> ClientTree::checkSubtree(int index, std::uint8_t mark) {
 void ClientTree::resetDeliveryStates() {
     for (ClientRecord& r : list_) {
         r.messageGuid.clear();
-        r.deliveryState = 0;
+        r.deliveryState = DeliveryState::None;
     }
     ensureIndex();
     std::fill(states_.counted.begin(), states_.counted.end(), std::uint8_t{0});
@@ -132,7 +148,7 @@ void ClientTree::resetDeliveryStates() {
 
 bool ClientTree::anyChecked() const {
     return std::any_of(list_.begin(), list_.end(),
-                       [](const ClientRecord& r) { return r.checkMark == kMarkChecked; });
+                       [](const ClientRecord& r) { return r.checkMark == CheckMark::Checked; });
 }
 
 std::span<const std::int32_t> ClientTree::children(int index) const {

@@ -17,11 +17,6 @@ namespace tw::server {
 
 enum class TreeMode { Check, Icons };
 
-// Check-mark bits: 1 = something unchecked, 2 = something checked (3 = partly checked).
-inline constexpr std::uint8_t kMarkUnchecked = 1;
-inline constexpr std::uint8_t kMarkChecked = 2;
-inline constexpr std::uint8_t kMarkPartly = 3;
-
 class ClientTree {
 public:
     ClientTree() = default;
@@ -31,21 +26,21 @@ public:
     // Call after the list was (re)loaded: rebuilds the parent-to-children index.
     void rebuildIndex();
 
-    // Stores `value` as the item's field of `mode` (Icons: the caller has stored the delivery
-    // state already; the value is what the item shows) and recomputes every ancestor from
-    // its direct children (bitwise OR). Returns the indices whose shown state may have
-    // changed: the item and its ancestors.
-    std::vector<int> updateUpwards(int index, std::uint8_t value, TreeMode mode);
+    // Stores the mark or the state in the item and recomputes every ancestor from its direct
+    // children (bitwise OR). Returns the indices whose shown state may have changed: the item
+    // and its ancestors.
+    std::vector<int> updateUpwards(int index, CheckMark mark);
+    std::vector<int> updateUpwards(int index, DeliveryState state);
 
-    // Passes `mark` to every item below a folder (bit 2 set: checked, else unchecked; the
-    // items below store the mark they show, so a partly-checked folder makes them 2).
-    // Returns the indices whose mark was set.
-    std::vector<int> checkSubtree(int index, std::uint8_t mark);
+    // Passes `mark` to every item below a folder (Checked bit set: checked, else unchecked;
+    // the items below store the mark they show, so a partly-checked folder makes them
+    // Checked). Returns the indices whose mark was set.
+    std::vector<int> checkSubtree(int index, CheckMark mark);
 
-    // Every record: message GUID emptied, delivery state 0.
+    // Every record: message GUID emptied, delivery state None.
     void resetDeliveryStates();
 
-    // True when at least one item is fully checked (mark exactly 2).
+    // True when at least one item is fully checked (mark exactly Checked).
     bool anyChecked() const;
 
     // Direct children of a record, in list order (empty for a client or a bad index).
@@ -61,8 +56,10 @@ private:
     };
 
     void ensureIndex();
+    std::vector<int> updateUpwards(int index, std::uint8_t value, TreeMode mode);
     ModeState& state(TreeMode mode) { return mode == TreeMode::Check ? marks_ : states_; }
-    static std::uint8_t& field(ClientRecord& r, TreeMode mode);
+    static std::uint8_t field(const ClientRecord& r, TreeMode mode);
+    static void setField(ClientRecord& r, TreeMode mode, std::uint8_t value);
     void recount(TreeMode mode);
     void setCounted(ModeState& m, std::int32_t index, std::uint8_t value);
     static std::uint8_t orOf(const BitCounts& bits);

@@ -32,18 +32,51 @@ struct ClientsLimits {
     std::size_t maxFileBytes = std::size_t{128} << 20;
 };
 
+// A record's check mark, as bits: Unchecked = something unchecked, Checked = something
+// checked, so a folder over both is Partly. The numbers are those the tree's images use.
+enum class CheckMark : std::uint8_t { Unchecked = 1, Checked = 2, Partly = 3 };
+
+// A record's delivery state. A client holds one of the named values, or the byte of a report
+// of a kind the server does not know, kept as it came; a folder holds the OR of its
+// children's states, so there any combination occurs. The numbers are those of the report
+// kinds and of the history file.
+enum class DeliveryState : std::uint8_t {
+    None = 0,
+    Delivered = 1,
+    Confirmed = 2,
+    NotDelivered = 4,
+    Active = 9,
+};
+
+// The state a report of `kind` leaves in the records it matches.
+constexpr DeliveryState deliveryStateOf(ReportKind kind) {
+    return static_cast<DeliveryState>(static_cast<std::uint8_t>(kind));
+}
+
+// The bits of a mark or a state, for the tree's combination upwards.
+constexpr std::uint8_t bitsOf(CheckMark m) { return static_cast<std::uint8_t>(m); }
+constexpr std::uint8_t bitsOf(DeliveryState s) { return static_cast<std::uint8_t>(s); }
+constexpr CheckMark operator|(CheckMark a, CheckMark b) {
+    return static_cast<CheckMark>(bitsOf(a) | bitsOf(b));
+}
+constexpr DeliveryState operator|(DeliveryState a, DeliveryState b) {
+    return static_cast<DeliveryState>(bitsOf(a) | bitsOf(b));
+}
+// True when `m` has the bits of `part` (a partly checked folder has Checked and Unchecked).
+constexpr bool hasBits(CheckMark m, CheckMark part) { return (bitsOf(m) & bitsOf(part)) != 0; }
+
 // One item of the client tree. Record n of the clients list and tree item n describe the
 // same item.
 struct ClientRecord {
     QString address;                 // IPv4 text or computer name; empty for folders
     QString name;                    // caption; "MSG_Broadcast" for the root record
     std::uint8_t folder = 0;         // 1 for the root, groups and lists
-    std::uint8_t checkMark = 1;      // 1 unchecked, 2 checked, 3 partly checked
+    CheckMark checkMark = CheckMark::Unchecked;
     std::int32_t parentIndex = -1;   // index of the enclosing folder; -1 for the root
     std::int32_t level = 0;          // 0 for the root, one more per nesting
     QString messageId;               // RootId of the last message, at most 10 characters
-    QString messageGuid;             // GUID of the last message, at most 78 characters
-    std::uint8_t deliveryState = 0;  // 0 none, 1 delivered, 2 confirmed, 4 not delivered, 9 active
+    QString messageGuid;             // GUID of the last message, at most 72 characters
+    DeliveryState deliveryState = DeliveryState::None;
     QString reportTime;              // "hh:mm:ss" of the last report
 
     // The fixed-width fields keep at most their number of characters.

@@ -98,7 +98,8 @@ void readConfiguration(const prefs::PrefsFile& p, ServerConfig& config, Interfac
     config.MaxClockSkew = readInt(p, "Security", "MaxClockSkew", d.MaxClockSkew, 1);
 
     config.Timer = readInt(p, "Messages", "Timer", d.Timer);
-    config.Measure = readByte(p, "Messages", "Measure", d.Measure);
+    config.Measure = static_cast<TimeUnit>(
+        readByte(p, "Messages", "Measure", static_cast<std::uint8_t>(d.Measure)));
 
     texts.setLanguage(readText(p, "Common", "Language", QStringLiteral("RU")), config.PortListen,
                       notifier);
@@ -165,7 +166,7 @@ void writeConfiguration(prefs::PrefsFile& p, const ServerConfig& c, const QStrin
     p.removeKey("Messages", "Broadcast");
     p.removeKey("Messages", "Broadcast_IP");
     p.setInt("Messages", "Timer", c.Timer);
-    p.setInt("Messages", "Measure", c.Measure);
+    p.setInt("Messages", "Measure", static_cast<std::uint8_t>(c.Measure));
 
     p.setInt("Scanner", "SaveFormatName", c.SaveFormatName);
     p.setInt("Scanner", "SaveFormatValue", c.SaveFormatValue);

@@ -16,12 +16,18 @@ inline constexpr char kConfigFileName[] = "srv_config.ini";
 inline constexpr char kOldConfigFileName[] = "config.ini";
 inline constexpr std::int32_t kKeepWindowEdge = -65535;  // leave the coordinate as opened
 
+// The unit of the waiting time (Measure). The file may hold another number; it is kept as
+// it is, and a mailing then keeps the waiting time it had.
+enum class TimeUnit : std::uint8_t { Seconds = 0, Minutes = 1, Hours = 2 };
+
 // Fields are named by their keys in the file. The defaults are those of a start without any
 // file; LoadConfiguration applies the defaults for missing keys.
 struct ServerConfig {
+    bool operator==(const ServerConfig&) const = default;
+
     std::uint8_t UseEventLogger = 1;
     std::int32_t Timer = 5;
-    std::uint8_t Measure = 1;  // 0 seconds, 1 minutes, 2 hours
+    TimeUnit Measure = TimeUnit::Minutes;
     std::uint8_t Broadcast = 0;
     QString Broadcast_IP = QStringLiteral("0.0.0.0");
     std::uint8_t ProtoUseTCP = 0;

@@ -18,21 +18,20 @@ constexpr char kTimeFormat[] = "yyyy-MM-ddTHH:mm:ss";
 // the sequence cannot occur in the text before it.
 constexpr char kClientsKey[] = ",\"clients\":[";
 
-const char* outcomeToken(std::uint8_t state) {
+const char* outcomeToken(DeliveryState state) {
     switch (state) {
-        case 0:
+        case DeliveryState::None:
             return "noNews";
-        case 1:
+        case DeliveryState::Delivered:
             return "delivered";
-        case 2:
+        case DeliveryState::Confirmed:
             return "confirmed";
-        case 4:
+        case DeliveryState::NotDelivered:
             return "notDelivered";
-        case 9:
+        case DeliveryState::Active:
             return "answered";
-        default:
-            return "other";
     }
+    return "other";
 }
 
 void appendString(QByteArray& out, const QString& s) {
@@ -54,8 +53,8 @@ void appendClientFields(QByteArray& out, const MailingClient& c) {
     appendString(out, c.name);
     out += ",\"address\":";
     appendString(out, c.address);
-    out += ",\"state\":" + QByteArray::number(c.state) + ",\"outcome\":\"" + outcomeToken(c.state) +
-           "\",\"time\":";
+    out += ",\"state\":" + QByteArray::number(bitsOf(c.state)) + ",\"outcome\":\"" +
+           outcomeToken(c.state) + "\",\"time\":";
     appendString(out, c.reportTime);
 }
 
@@ -73,7 +72,7 @@ MailingClient clientFrom(const QJsonObject& o) {
     MailingClient c;
     c.name = o.value(QStringLiteral("name")).toString();
     c.address = o.value(QStringLiteral("address")).toString();
-    c.state = static_cast<std::uint8_t>(o.value(QStringLiteral("state")).toInt());
+    c.state = static_cast<DeliveryState>(o.value(QStringLiteral("state")).toInt());
     c.reportTime = o.value(QStringLiteral("time")).toString();
     return c;
 }
@@ -123,19 +122,19 @@ QJsonObject parseObject(QByteArrayView bytes) {
 
 }  // namespace
 
-void MailingCounts::add(std::uint8_t deliveryState) {
+void MailingCounts::add(DeliveryState state) {
     ++total;
-    switch (deliveryState) {
-        case 0:
+    switch (state) {
+        case DeliveryState::None:
             ++waiting;
             break;
-        case 1:
+        case DeliveryState::Delivered:
             ++delivered;
             break;
-        case 2:
+        case DeliveryState::Confirmed:
             ++confirmed;
             break;
-        case 4:
+        case DeliveryState::NotDelivered:
             ++notDelivered;
             break;
         default:
@@ -253,21 +252,20 @@ std::optional<MailingRecord> readMailing(const std::filesystem::path& file, cons
     return found;
 }
 
-QString stateWord(std::uint8_t state, const InterfaceTexts& texts) {
+QString stateWord(DeliveryState state, const InterfaceTexts& texts) {
     switch (state) {
-        case 0:
+        case DeliveryState::None:
             return texts[Text::NoNews];
-        case 1:
+        case DeliveryState::Delivered:
             return texts[Text::Delivered];
-        case 2:
+        case DeliveryState::Confirmed:
             return texts[Text::Confirmed];
-        case 4:
+        case DeliveryState::NotDelivered:
             return texts[Text::NotDelivered];
-        case 9:
+        case DeliveryState::Active:
             return texts[Text::Answered];
-        default:
-            return QString::number(state);
     }
+    return QString::number(bitsOf(state));
 }
 
 QByteArray mailingCsv(const MailingRecord& m, const InterfaceTexts& texts) {

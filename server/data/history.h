@@ -12,6 +12,7 @@
 #include <optional>
 #include <vector>
 
+#include "server/data/clients.h"
 #include "server/data/texts.h"
 
 namespace tw::server {
@@ -22,14 +23,14 @@ struct MailingCounts {
     int notDelivered = 0;  // failed, or without news when the waiting time ended
     int waiting = 0;       // no news yet while the waiting time runs
     int total = 0;
-    void add(std::uint8_t deliveryState);
+    void add(DeliveryState state);
     bool operator==(const MailingCounts&) const = default;
 };
 
 struct MailingClient {
     QString name;
     QString address;
-    std::uint8_t state = 0;  // the record's delivery state
+    DeliveryState state = DeliveryState::None;  // the record's delivery state
     QString reportTime;      // "hh:mm:ss", empty without a report
 };
 
@@ -71,7 +72,7 @@ std::optional<MailingRecord> readMailing(const std::filesystem::path& file, cons
                                          qint64 from = 0);
 
 // The words for a delivery state in the interface language ("Confirmed", "No news", ...).
-QString stateWord(std::uint8_t state, const InterfaceTexts& texts);
+QString stateWord(DeliveryState state, const InterfaceTexts& texts);
 
 // The mailing as CSV (UTF-8, CR LF, a header row), one row per client. Fields that a
 // spreadsheet would take for a formula are prefixed with an apostrophe: names come from the

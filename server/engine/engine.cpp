@@ -3,17 +3,19 @@
 #include <QDateTime>
 #include <QTimer>
 #include <algorithm>
-#include <thread>
 
+#include "common/events.h"
 #include "common/platform/descriptors.h"
 #include "common/platform/diagnostics.h"
 #include "common/text.h"
 #include "server/data/clients.h"
 #include "server/engine/engine_core.h"
+#include "server/engine/engine_state.h"
 #include "server/engine/mailing.h"
 #include "server/engine/report_listener.h"
 #include "server/engine/scanner.h"
 #include "server/engine/sender.h"
+#include "server/engine/worker.h"
 
 namespace tw::server {
 
@@ -48,39 +50,69 @@ struct ServerEngine::Impl {
     QTimer sendTimer;   // #Timer_Send
     QTimer scanTimer;   // #Timer_Scan_New
     QTimer checkTimer;  // #Timer_Scan_Check
-    bool waiting = false;
     int intervalMs = 0;
     // The mailing whose summary the end of mailing writes.
     std::string mailingRootId, mailingText;
 
+    // What the engine is doing; changed only by advance().
+    EngineState state = EngineState::Idle;
+    int countdown = 0;  // seconds left of the check or the scan (Probing, Scanning)
+
     struct Pass {
         std::shared_ptr<PassToken> token;
-        std::thread thread;
+        Worker worker;
     };
     std::vector<Pass> passes;
+    // The current mailing's and the current probe's pass, for telling when it has ended.
     std::shared_ptr<PassToken> mailing, probe;
-    std::thread collector;
-    int scanCountdown = 0;
-    int checkCountdown = 0;
-    bool shutDown = false;
+    Worker collector;
 
-    ServerConfig& config() { return *core.ctx.config; }
+    // The settings as they are now; every operation takes one copy and works from it, so that
+    // a change in between never mixes two versions.
+    ServerConfig config() const { return core.ctx.settings->snapshot(); }
     const InterfaceTexts& texts() const { return core.texts; }
     bool english() const { return core.texts.language() == QStringLiteral("EN"); }
-
-    void refreshBroadcast() { core.broadcast = config().Broadcast; }
 
     static bool runs(const std::shared_ptr<PassToken>& t) {
         return t && !t->stopped && !t->finished;
     }
-    bool mailingRuns() const { return runs(mailing); }
-    bool scannerBusy() const { return runs(probe) || scanCountdown != 0 || checkCountdown != 0; }
+
+    // The state with the end of a pass taken into account: passes end on their own threads,
+    // and the engine hears of it when it next looks.
+    EngineState settled() const {
+        const bool passOver =
+            ((state == EngineState::Sending || state == EngineState::SendingPastWait) &&
+             !runs(mailing)) ||
+            (state == EngineState::Finishing && !runs(probe));
+        if (!passOver) return state;
+        return transition(state, EngineEvent::PassEnded).value_or(state);
+    }
+    void settle() { state = settled(); }
+    // Applies `event`; false (and the state unchanged) when it is not allowed now.
+    bool advance(EngineEvent event) {
+        settle();
+        const auto next = transition(state, event);
+        if (!next) return false;
+        state = *next;
+        return true;
+    }
+
+    bool mailingRuns() const {
+        const EngineState s = settled();
+        return s == EngineState::Sending || s == EngineState::SendingPastWait;
+    }
+    bool scannerBusy() const {
+        const EngineState s = settled();
+        return s == EngineState::Probing || s == EngineState::Scanning ||
+               s == EngineState::Finishing;
+    }
+    bool closing() const { return state == EngineState::Closing; }
 
     // Joins the passes that have ended (all of them when `all`, after stopping them).
     void reap(bool all) {
         for (auto it = passes.begin(); it != passes.end();) {
             if (all || it->token->finished) {
-                if (it->thread.joinable()) it->thread.join();
+                it->worker.join();
                 it = passes.erase(it);
             } else {
                 ++it;
@@ -101,8 +133,8 @@ struct ServerEngine::Impl {
     }
 
     // Fills the outgoing packet and starts a pass with it.
-    std::shared_ptr<PassToken> startPass(std::uint8_t kind, const std::u16string& rootId,
-                                         const QString* text) {
+    std::shared_ptr<PassToken> startPass(const ServerConfig& cfg, std::uint8_t kind,
+                                         const std::u16string& rootId, const QString* text) {
         reap(false);
         PassJob job;
         {
@@ -117,7 +149,6 @@ struct ServerEngine::Impl {
             job.listGeneration = core.listGeneration;
             core.ensureIndex();
         }
-        const auto& cfg = config();
         job.broadcastMode = cfg.Broadcast == 1;
         job.broadcastIp = cfg.Broadcast_IP;
         job.tcp = cfg.ProtoUseTCP == 1;
@@ -128,7 +159,10 @@ struct ServerEngine::Impl {
         job.tcpInFlight =
             timing.tcpInFlight != 0 ? timing.tcpInFlight : tw::platform::connectionAttemptLimit();
         auto token = std::make_shared<PassToken>();
-        passes.push_back(Pass{token, std::thread(runPass, std::ref(core), std::move(job), token)});
+        Worker worker(
+            [this, job = std::move(job), token]() mutable { runPass(core, std::move(job), token); },
+            [token] { token->stop(); });
+        passes.push_back(Pass{token, std::move(worker)});
         return token;
     }
 
@@ -147,9 +181,10 @@ struct ServerEngine::Impl {
                 book->record.clients.reserve(book->positions.size());
                 for (const int i : book->positions) {
                     const ClientRecord& r = list[static_cast<std::size_t>(i)];
-                    book->record.clients.push_back(
-                        {r.name, r.address, r.deliveryState,
-                         r.deliveryState == 4 ? QString() : r.reportTime});
+                    book->record.clients.push_back({r.name, r.address, r.deliveryState,
+                                                    r.deliveryState == DeliveryState::NotDelivered
+                                                        ? QString()
+                                                        : r.reportTime});
                 }
                 book->summaryWritten = true;
                 book->waitEnds = QDateTime::currentDateTime();
@@ -159,7 +194,8 @@ struct ServerEngine::Impl {
         if (!end.changed.empty())
             emit q->itemsChanged(QVector<int>(end.changed.begin(), end.changed.end()));
         if (eventLog)
-            tw::diag::writeEventLog(4, 101, mailingRootId, mailingText, end.summary.toStdString());
+            tw::diag::writeEventLog(kEventInformation, eventId(ServerEvent::MailingSent),
+                                    mailingRootId, mailingText, end.summary.toStdString());
         if (outcome) {
             // The file is written outside the lock; a history that cannot be written is the
             // operator's to know, once per run.
@@ -174,19 +210,20 @@ struct ServerEngine::Impl {
     bool historyWarned = false;
 
     // With the lock held, before the pass starts: which records this mailing goes to.
-    void openBook(const QString& rootId, const QString& text, int intervalMs) {
+    void openBook(const ServerConfig& cfg, const QString& rootId, const QString& text,
+                  int intervalMs) {
         Core::MailingBook book;
         book.record.rootId = rootId;
         book.record.time = QDateTime::currentDateTime();
         book.record.text = text;
         const auto& list = core.ctx.tree.records();
         const bool broadcast =
-            config().Broadcast == 1 && !list.empty() && list[0].checkMark == kMarkChecked;
-        book.record.transport = broadcast                   ? QStringLiteral("broadcast")
-                                : config().ProtoUseTCP == 1 ? QStringLiteral("TCP")
-                                                            : QStringLiteral("UDP");
+            cfg.Broadcast == 1 && !list.empty() && list[0].checkMark == CheckMark::Checked;
+        book.record.transport = broadcast              ? QStringLiteral("broadcast")
+                                : cfg.ProtoUseTCP == 1 ? QStringLiteral("TCP")
+                                                       : QStringLiteral("UDP");
         for (std::size_t i = 0; i < list.size(); ++i) {
-            if (!list[i].folder && list[i].checkMark == kMarkChecked)
+            if (!list[i].folder && list[i].checkMark == CheckMark::Checked)
                 book.positions.push_back(static_cast<int>(i));
         }
         book.listGeneration = core.listGeneration;
@@ -197,9 +234,10 @@ struct ServerEngine::Impl {
     // A mailing still waiting for reports is closed with its summary before anything resets
     // the states it would report, so its record in the event log is never lost or falsified.
     void closeWaitingMailing() {
-        if (!waiting) return;
+        settle();
+        if (state != EngineState::Waiting) return;
         sendTimer.stop();
-        waiting = false;
+        advance(EngineEvent::WaitEnded);
         endMailing(true);
     }
 
@@ -228,22 +266,24 @@ struct ServerEngine::Impl {
     }
 
     void scanTick() {
-        if (scanCountdown <= 0) return;
-        if (--scanCountdown > 0) {
-            emit q->statusText(countdownText(Text::ClientsScanner, scanCountdown));
+        if (state != EngineState::Scanning) return;
+        if (--countdown > 0) {
+            emit q->statusText(countdownText(Text::ClientsScanner, countdown));
             return;
         }
+        advance(EngineEvent::CountdownEnded);
         scanTimer.stop();
         emit q->statusText(finishedText(Text::ClientsScanner));
         core.presence.stop(false);
     }
 
     void checkTick() {
-        if (checkCountdown <= 0) return;
-        if (--checkCountdown > 0) {
-            emit q->statusText(countdownText(Text::CheckWorkingClients, checkCountdown));
+        if (state != EngineState::Probing) return;
+        if (--countdown > 0) {
+            emit q->statusText(countdownText(Text::CheckWorkingClients, countdown));
             return;
         }
+        advance(EngineEvent::CountdownEnded);
         checkTimer.stop();
         emit q->statusText(finishedText(Text::CheckWorkingClients));
         endMailing(false);
@@ -256,12 +296,10 @@ ServerEngine::ServerEngine(ServerContext& context, const InterfaceTexts& texts, 
     d_->scanTimer.setInterval(1000);
     d_->checkTimer.setInterval(1000);
     connect(&d_->sendTimer, &QTimer::timeout, this, [this] {
-        d_->waiting = false;
-        d_->endMailing(true);
+        if (d_->advance(EngineEvent::WaitEnded)) d_->endMailing(true);
     });
     connect(&d_->scanTimer, &QTimer::timeout, this, [this] { d_->scanTick(); });
     connect(&d_->checkTimer, &QTimer::timeout, this, [this] { d_->checkTick(); });
-    if (context.config) d_->refreshBroadcast();
 }
 
 ServerEngine::~ServerEngine() { shutdown(); }
@@ -269,7 +307,6 @@ ServerEngine::~ServerEngine() { shutdown(); }
 void ServerEngine::setTiming(const Timing& timing) { d_->timing = timing; }
 
 bool ServerEngine::startListener() {
-    d_->refreshBroadcast();
     if (d_->listener.running()) return true;
     if (!d_->listener.open(d_->config().PortListen)) return false;
     d_->listener.start();
@@ -278,11 +315,12 @@ bool ServerEngine::startListener() {
 
 void ServerEngine::sendRequest(const QString& editorText) {
     auto& d = *d_;
-    if (d.shutDown) return;
+    if (d.closing()) return;
     if (d.mailingRuns()) {
         // The pass starts no further attempt and abandons those under way.
         d.mailing->stop();
         d.sendTimer.stop();
+        d.advance(EngineEvent::Stop);
         emit sendButtonCaption(d.texts()[Text::SendMessage]);
         emit statusText(d.texts()[Text::SendingInterrupted]);
         return;
@@ -293,8 +331,9 @@ void ServerEngine::sendRequest(const QString& editorText) {
     {
         std::lock_guard lock(d.core.ctx.clientsLock);
         const auto& list = d.core.ctx.tree.records();
-        anyChecked = std::any_of(list.begin(), list.end(),
-                                 [](const ClientRecord& r) { return r.checkMark & kMarkChecked; });
+        anyChecked = std::any_of(list.begin(), list.end(), [](const ClientRecord& r) {
+            return hasBits(r.checkMark, CheckMark::Checked);
+        });
     }
     if (text.isEmpty() || !anyChecked) return;
     if (d.scannerBusy()) {
@@ -304,7 +343,7 @@ void ServerEngine::sendRequest(const QString& editorText) {
         return;
     }
     d.closeWaitingMailing();
-    d.refreshBroadcast();
+    const ServerConfig cfg = d.config();
 
     emit sendButtonCaption(d.texts()[Text::StopSending]);
     d.resetStates();
@@ -312,15 +351,14 @@ void ServerEngine::sendRequest(const QString& editorText) {
     const std::u16string rootId = makeMsgRootId();
     d.mailingRootId = tw::utf16ToUtf8(rootId);
     d.mailingText = text.toStdString();
-    if (const auto interval = waitingInterval(d.config().Timer, d.config().Measure))
-        d.intervalMs = *interval;
+    if (const auto interval = waitingInterval(cfg.Timer, cfg.Measure)) d.intervalMs = *interval;
     {
         std::lock_guard lock(d.core.ctx.clientsLock);
-        d.openBook(toQString(rootId), text, d.intervalMs);
+        d.openBook(cfg, toQString(rootId), text, d.intervalMs);
     }
-    d.mailing = d.startPass(kSysReportsWanted, rootId, &text);
+    d.mailing = d.startPass(cfg, kSysReportsWanted, rootId, &text);
     d.sendTimer.start(d.intervalMs);
-    d.waiting = true;
+    d.advance(EngineEvent::Send);
     emit mailingProgressChanged();
 }
 
@@ -351,10 +389,13 @@ std::vector<int> ServerEngine::followUp(FollowUp which) const {
     const auto& list = core.ctx.tree.records();
     for (std::size_t k = 0; k < book->positions.size(); ++k) {
         const int i = book->positions[k];
-        const std::uint8_t state = book->summaryWritten
-                                       ? book->record.clients[k].state
-                                       : list[static_cast<std::size_t>(i)].deliveryState;
-        const bool wanted = which == FollowUp::Unconfirmed ? state != 2 : state != 1 && state != 2;
+        const DeliveryState state = book->summaryWritten
+                                        ? book->record.clients[k].state
+                                        : list[static_cast<std::size_t>(i)].deliveryState;
+        const bool confirmed = state == DeliveryState::Confirmed;
+        const bool wanted = which == FollowUp::Unconfirmed
+                                ? !confirmed
+                                : !confirmed && state != DeliveryState::Delivered;
         if (wanted) out.push_back(i);
     }
     return out;
@@ -373,14 +414,17 @@ std::filesystem::path ServerEngine::historyFile() const { return d_->core.histor
 
 bool ServerEngine::sending() const { return d_->mailingRuns(); }
 
-bool ServerEngine::mailingWaiting() const { return d_->waiting; }
+bool ServerEngine::mailingWaiting() const {
+    const EngineState s = d_->settled();
+    return s == EngineState::Sending || s == EngineState::Waiting;
+}
 
 void ServerEngine::startNewClientsScan() {
     auto& d = *d_;
-    if (d.shutDown) return;
-    d.refreshBroadcast();
+    if (d.closing()) return;
+    const ServerConfig cfg = d.config();
     // Discovery always goes to the broadcast address, in broadcast mode or not.
-    if (unusableBroadcastAddress(d.config().Broadcast_IP)) {
+    if (unusableBroadcastAddress(cfg.Broadcast_IP)) {
         emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
                         tw::platform::BoxIcon::Error);
         return;
@@ -388,24 +432,28 @@ void ServerEngine::startNewClientsScan() {
     if (d.refuseScannerJob(Text::ClientsScanner)) return;
     // The reload at the end of the scan replaces every record a waiting mailing reports on.
     d.closeWaitingMailing();
-    if (d.collector.joinable()) d.collector.join();
+    d.collector.join();
 
-    d.scanCountdown = std::max(1, d.timing.scannerSeconds);
-    emit statusText(d.countdownText(Text::ClientsScanner, d.scanCountdown));
+    d.advance(EngineEvent::Scan);
+    d.countdown = std::max(1, d.timing.scannerSeconds);
+    emit statusText(d.countdownText(Text::ClientsScanner, d.countdown));
     d.scanTimer.start();
 
     const std::u16string rootId = makeMsgRootId();
     d.core.presence.open(toQString(rootId));
-    CollectorJob job{d.config().Clients, d.config().SaveFormatName, d.config().SaveFormatValue};
-    d.collector = std::thread(runCollector, std::ref(d.core), std::move(job));
-    d.probe = d.startPass(kSysReportsWanted | M_SYS_CLIENT_DISCOVER, rootId, nullptr);
+    CollectorJob job{cfg.Clients, cfg.SaveFormatName, cfg.SaveFormatValue};
+    auto& core = d.core;
+    d.collector =
+        Worker([&core, job = std::move(job)]() mutable { runCollector(core, std::move(job)); },
+               [&core] { core.presence.stop(true); });
+    d.probe = d.startPass(cfg, kSysReportsWanted | kSysClientDiscover, rootId, nullptr);
 }
 
 void ServerEngine::startCheck(bool anyChecked) {
     auto& d = *d_;
-    if (d.shutDown) return;
-    d.refreshBroadcast();
-    if (d.config().Broadcast == 1 && unusableBroadcastAddress(d.config().Broadcast_IP)) {
+    if (d.closing()) return;
+    const ServerConfig cfg = d.config();
+    if (cfg.Broadcast == 1 && unusableBroadcastAddress(cfg.Broadcast_IP)) {
         emit messageBox(d.texts()[Text::ErrorTitle], d.texts()[Text::BadBroadcastAddress],
                         tw::platform::BoxIcon::Error);
         return;
@@ -419,48 +467,55 @@ void ServerEngine::startCheck(bool anyChecked) {
     d.closeWaitingMailing();
     d.resetStates();
 
-    d.checkCountdown = std::max(1, d.timing.scannerSeconds);
-    emit statusText(d.countdownText(Text::CheckWorkingClients, d.checkCountdown));
+    d.advance(EngineEvent::Check);
+    d.countdown = std::max(1, d.timing.scannerSeconds);
+    emit statusText(d.countdownText(Text::CheckWorkingClients, d.countdown));
     d.checkTimer.start();
-    d.probe = d.startPass(kSysReportsWanted | M_SYS_CLIENT_CHECK, makeMsgRootId(), nullptr);
+    d.probe = d.startPass(cfg, kSysReportsWanted | kSysClientCheck, makeMsgRootId(), nullptr);
 }
 
-bool ServerEngine::scanRunning() const { return d_->scanCountdown != 0; }
+bool ServerEngine::scanRunning() const { return d_->state == EngineState::Scanning; }
 
 QString ServerEngine::broadcastIndicator() const {
-    d_->refreshBroadcast();
     return d_->config().Broadcast == 1 ? QStringLiteral("BROADCAST") : QStringLiteral("UNICAST");
 }
 
 bool ServerEngine::takeUdpWarning() {
-    auto& cfg = d_->config();
+    auto& settings = *d_->core.ctx.settings;
+    const ServerConfig cfg = settings.snapshot();
     if (cfg.ProtoUseTCP != 0 || (cfg.WarningMask & 1)) return false;
-    cfg.WarningMask |= 1;
+    settings.setWarningMask(static_cast<std::uint8_t>(cfg.WarningMask | 1));
     return true;
 }
 
 void ServerEngine::shutdown() {
     auto& d = *d_;
-    if (d.shutDown) return;
-    d.shutDown = true;
+    d.settle();
+    const EngineState was = d.state;
+    if (!d.advance(EngineEvent::Close)) return;  // closing already
+    // Every pass abandons its attempts at once; then all of them are waited for together.
     for (auto& p : d.passes) p.token->stop();
     d.listener.stop();
     d.reap(true);
     d.checkTimer.stop();
-    d.checkCountdown = 0;
-    if (d.scanCountdown != 0) {
-        // The collector saves what it has gathered so far; the window ends after that.
-        d.scanTimer.stop();
-        d.scanCountdown = 0;
-        d.core.presence.stop(true);
-        if (d.collector.joinable()) d.collector.join();
-        return;
-    }
-    if (d.collector.joinable()) d.collector.join();
-    if (d.waiting) {
-        d.sendTimer.stop();
-        d.waiting = false;
-        d.endMailing(true);
+    d.scanTimer.stop();
+    d.sendTimer.stop();
+    switch (was) {
+        case EngineState::Scanning:
+            // The collector saves what it has gathered so far; the window ends after that.
+            d.core.presence.stop(true);
+            d.collector.join();
+            break;
+        case EngineState::Sending:
+        case EngineState::Waiting:
+            // The mailing's record in the event log is written now rather than lost.
+            d.collector.join();
+            d.endMailing(true);
+            break;
+        default:
+            // A check that still counts down ends without its summary.
+            d.collector.join();
+            break;
     }
 }
 

@@ -22,6 +22,7 @@
 #include "server/data/config.h"
 #include "server/data/history.h"
 #include "server/data/texts.h"
+#include "server/engine/server_settings.h"
 
 namespace tw::server {
 
@@ -41,7 +42,7 @@ QStringList loadSecurityKeys(const ServerConfig& config, SecurityKeys& out);
 // and their fields) is guarded by clientsLock everywhere, also on the window thread.
 struct ServerContext {
     ClientTree tree;
-    ServerConfig* config = nullptr;
+    ServerSettings* settings = nullptr;  // set before the engine is made
     MessagePacket outgoing;
     std::mutex clientsLock;
     QString hostName;   // this computer's host name, upper-cased: ServerName of every packet

@@ -2,7 +2,6 @@
 // What the engine's facade and its worker threads share. The records themselves live in the
 // ServerContext and are guarded by its clientsLock; so are the index and the generation here.
 #include <QString>
-#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -41,9 +40,6 @@ struct Core {
     };
     std::optional<MailingBook> lastMailing;               // guarded by ctx.clientsLock
     std::filesystem::path historyFile{"mailings.jsonl"};  // set before any worker runs
-
-    // Broadcast as last read on the window thread, for the listener's matching rules.
-    std::atomic<std::uint8_t> broadcast{0};
 
     PresenceQueue presence;
 

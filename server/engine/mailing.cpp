@@ -5,16 +5,16 @@
 
 namespace tw::server::engine {
 
-std::optional<int> waitingInterval(std::int32_t timer, std::uint8_t measure) {
+std::optional<int> waitingInterval(std::int32_t timer, TimeUnit measure) {
     std::int64_t unit = 0;
     switch (measure) {
-        case 0:
+        case TimeUnit::Seconds:
             unit = 1000;
             break;
-        case 1:
+        case TimeUnit::Minutes:
             unit = 60000;
             break;
-        case 2:
+        case TimeUnit::Hours:
             unit = 3600000;
             break;
         default:
@@ -29,25 +29,25 @@ MailingEnd finishMailing(ClientTree& tree, const InterfaceTexts& texts) {
     auto& list = tree.records();
     for (std::size_t i = 0; i < list.size(); ++i) {
         ClientRecord& r = list[i];
-        if (r.folder || r.checkMark != kMarkChecked) continue;
+        if (r.folder || r.checkMark != CheckMark::Checked) continue;
         QString status;
         switch (r.deliveryState) {
-            case 0: {
-                r.deliveryState = 4;
-                const auto up = tree.updateUpwards(static_cast<int>(i), 4, TreeMode::Icons);
+            case DeliveryState::None: {
+                const auto up =
+                    tree.updateUpwards(static_cast<int>(i), DeliveryState::NotDelivered);
                 end.changed.insert(end.changed.end(), up.begin(), up.end());
                 status = texts[Text::NotDelivered];
                 break;
             }
-            case 1:
+            case DeliveryState::Delivered:
                 status = texts[Text::Delivered] + QLatin1Char(' ') + texts[Text::In] +
                          QLatin1Char(' ') + r.reportTime;
                 break;
-            case 2:
+            case DeliveryState::Confirmed:
                 status = texts[Text::Confirmed] + QLatin1Char(' ') + texts[Text::In] +
                          QLatin1Char(' ') + r.reportTime;
                 break;
-            case 4:
+            case DeliveryState::NotDelivered:
                 status = texts[Text::NotDelivered];
                 break;
             default:

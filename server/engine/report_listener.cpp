@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "common/events.h"
 #include "common/platform/diagnostics.h"
 #include "common/platform/fault_report.h"
 #include "server/data/history.h"
@@ -15,9 +16,9 @@ namespace {
 // follows at once.
 constexpr std::size_t kBatchLimit = 1024;
 
-QString kindText(std::uint8_t mask) {
-    if (mask == M_REP_IAMHERE) return QStringLiteral("#M_REP_IAMHERE");
-    if (mask == M_REP_ACTIVE) return QStringLiteral("#M_REP_ACTIVE");
+QString kindText(ReportKind kind) {
+    if (kind == ReportKind::IAmHere) return QStringLiteral("#M_REP_IAMHERE");
+    if (kind == ReportKind::Active) return QStringLiteral("#M_REP_ACTIVE");
     return QStringLiteral("--- REGULAR REPORT ---");
 }
 
@@ -42,13 +43,13 @@ ReportListener::~ReportListener() { stop(); }
 bool ReportListener::open(int port) { return receiver_.open(port); }
 
 void ReportListener::start() {
-    if (thread_.joinable() || receiver_.stopped()) return;
-    thread_ = std::thread([this] { run(); });
+    if (thread_.running() || receiver_.stopped()) return;
+    thread_ = Worker([this] { run(); }, [this] { receiver_.stop(); });
 }
 
 void ReportListener::stop() {
     receiver_.stop();
-    if (thread_.joinable()) thread_.join();
+    thread_.join();
 }
 
 void ReportListener::run() {
@@ -81,7 +82,7 @@ void ReportListener::noteLateReport(int index, const ClientRecord& r, const QStr
 
 void ReportListener::handle(std::vector<net::Received>& batch) {
     auto& ctx = core_.ctx;
-    const bool broadcast = core_.broadcast.load() == 1;
+    const bool broadcast = ctx.settings->snapshot().Broadcast == 1;
     const bool debug = tw::diag::debugEnabled();
     // The reports of one round arrived together; reading the clock and the time zone once per
     // round keeps a burst from paying for it per report.
@@ -137,7 +138,7 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
         auto& list = ctx.tree.records();
         for (auto& in : incoming) {
             in.firstMatchLine = matchLines.size();
-            if (in.report.reportMask == M_REP_IAMHERE) {
+            if (in.report.kind == ReportKind::IAmHere) {
                 core_.presence.offer(in.report);
                 continue;
             }
@@ -151,9 +152,8 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
                                   QString::fromLatin1(m.rule) + QStringLiteral("[SUCCESS]"));
                 }
                 ClientRecord& r = list[static_cast<std::size_t>(m.index)];
-                r.deliveryState = in.report.reportMask;
                 r.reportTime = now;
-                const auto up = ctx.tree.updateUpwards(m.index, r.deliveryState, TreeMode::Icons);
+                const auto up = ctx.tree.updateUpwards(m.index, deliveryStateOf(in.report.kind));
                 changed.insert(changed.end(), up.begin(), up.end());
                 noteLateReport(m.index, r, in.key.rootId,
                                [&](Late l) { late.push_back(std::move(l)); });
@@ -168,15 +168,15 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
             debugLine(QString());
             debugLine(QStringLiteral("######################"));
             debugLine(QStringLiteral("LISTEN: INCOMING PACKET FROM CLIENT: ") +
-                      kindText(in.report.reportMask));
+                      kindText(in.report.kind));
             debugLine(QStringLiteral("LISTEN: ClientAddr: ") + toQString(in.report.clientAddr));
             debugLine(QStringLiteral("LISTEN: RecvClientName: ") + in.key.clientName);
             debugLine(QStringLiteral("LISTEN: RecvClientFQDNName: ") + in.key.clientFqdn);
             debugLine(QStringLiteral("LISTEN: SentMsgRootId: ") + in.key.rootId);
             debugLine(QStringLiteral("LISTEN: SentMsgGUID: ") + in.key.guid);
             debugLine(QStringLiteral("LISTEN: ReportMask: ") +
-                      QString::number(in.report.reportMask));
-            if (in.report.reportMask == M_REP_IAMHERE) continue;
+                      QString::number(static_cast<std::uint8_t>(in.report.kind)));
+            if (in.report.kind == ReportKind::IAmHere) continue;
             debugLine(QStringLiteral("LISTEN: Look down for success match! ---vvv"));
             const std::size_t end =
                 n + 1 < incoming.size() ? incoming[n + 1].firstMatchLine : matchLines.size();
@@ -190,7 +190,7 @@ void ReportListener::handle(std::vector<net::Received>& batch) {
         const QString status = stateWord(l.client.state, core_.texts) + QLatin1Char(' ') +
                                core_.texts[Text::In] + QLatin1Char(' ') + l.client.reportTime;
         tw::diag::writeEventLog(
-            4, kLateReportEvent, l.rootId.toStdString(),
+            kEventInformation, eventId(ServerEvent::LateReport), l.rootId.toStdString(),
             (l.client.name + QStringLiteral(" (") + l.client.address + QLatin1Char(')'))
                 .toStdString(),
             status.toStdString());

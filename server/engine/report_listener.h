@@ -4,12 +4,12 @@
 // scanner.
 #include <QString>
 #include <cstdint>
-#include <thread>
 #include <vector>
 
 #include "common/auth.h"
 #include "common/net_async.h"
 #include "server/data/clients.h"
+#include "server/engine/worker.h"
 
 namespace tw::server::engine {
 
@@ -24,14 +24,11 @@ public:
     bool open(int port);
     void start();
     void stop();  // returns when the thread has ended
-    bool running() const { return thread_.joinable(); }
+    bool running() const { return thread_.running(); }
 
     // Handles received reports as the thread does (debug lines, matching, presence answers).
     // Public so that the matching benchmark measures the real path.
     void handle(std::vector<net::Received>& batch);
-
-    // The event id of a report that arrives after its mailing's summary was written.
-    static constexpr std::uint16_t kLateReportEvent = 104;
 
 private:
     void run();
@@ -44,7 +41,7 @@ private:
     Core& core_;
     net::PacketReceiver receiver_;
     auth::ReplayGuard replayGuard_;  // used by the thread that handles the reports only
-    std::thread thread_;
+    Worker thread_;                  // last: it stops and ends before the receiver goes
 };
 
 }  // namespace tw::server::engine

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "common/events.h"
 #include "common/net.h"
 #include "common/net_async.h"
 #include "common/platform/diagnostics.h"
@@ -176,8 +177,8 @@ struct UnicastPass {
 
     // With the lock held: the record of a client whose attempt failed.
     void markNotDelivered(std::size_t i) {
-        core.ctx.tree.records()[i].deliveryState = 4;
-        const auto changed = core.ctx.tree.updateUpwards(static_cast<int>(i), 4, TreeMode::Icons);
+        const auto changed =
+            core.ctx.tree.updateUpwards(static_cast<int>(i), DeliveryState::NotDelivered);
         emit core.q->itemsChanged(QVector<int>(changed.begin(), changed.end()));
     }
 
@@ -188,7 +189,9 @@ struct UnicastPass {
         return !token.stopped && core.listGeneration == job.listGeneration;
     }
 
-    static bool chosen(const ClientRecord& r) { return !r.folder && r.checkMark == kMarkChecked; }
+    static bool chosen(const ClientRecord& r) {
+        return !r.folder && r.checkMark == CheckMark::Checked;
+    }
 
     bool runUdp() {
         if (job.signingKey) return runSignedUdp();
@@ -318,8 +321,8 @@ void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token) {
     auto& ctx = core.ctx;
     const auto& texts = core.texts;
     const std::uint8_t kind = job.packet.systemMessage;
-    const bool discovery = kind & M_SYS_CLIENT_DISCOVER;
-    const bool check = kind & M_SYS_CLIENT_CHECK;
+    const bool discovery = kind & kSysClientDiscover;
+    const bool check = kind & kSysClientCheck;
     const bool textMessage = !discovery && !check;
     const QString rootId = toQString(job.packet.msgRootId);
 
@@ -332,7 +335,7 @@ void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token) {
     auto& list = ctx.tree.records();
     if (token->stopped || core.listGeneration != job.listGeneration) return;
 
-    if (!list.empty() && list[0].checkMark == kMarkChecked && job.broadcastMode) {
+    if (!list.empty() && list[0].checkMark == CheckMark::Checked && job.broadcastMode) {
         lock.unlock();
         sendBroadcast(
             job, check ? "SENDER: === SYSTEM BROADCAST NESSAGE #M_SYS_CLIENT_CHECK WAS SENT ===="
@@ -352,7 +355,7 @@ void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token) {
 
     int total = 0;
     for (const auto& r : list) {
-        if (!r.folder && r.checkMark == kMarkChecked) ++total;
+        if (!r.folder && r.checkMark == CheckMark::Checked) ++total;
     }
     UnicastPass pass{core, job, *token, lock, total, textMessage};
     const bool completed = job.tcp ? pass.runTcp() : pass.runUdp();
@@ -362,7 +365,8 @@ void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token) {
     if (textMessage) {
         emit core.q->sendButtonCaption(texts[Text::SendMessage]);
         emit core.q->statusText(texts[Text::SendingFinished]);
-        tw::diag::writeEventLog(4, 101, tw::utf16ToUtf8(job.packet.msgRootId),
+        tw::diag::writeEventLog(kEventInformation, eventId(ServerEvent::MailingSent),
+                                tw::utf16ToUtf8(job.packet.msgRootId),
                                 tw::utf16ToUtf8(job.packet.msgText), {});
     }
 }

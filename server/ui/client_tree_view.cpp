@@ -15,8 +15,9 @@
 
 namespace tw::ui {
 
+using tw::server::CheckMark;
 using tw::server::ClientRecord;
-using tw::server::TreeMode;
+using tw::server::DeliveryState;
 
 namespace {
 
@@ -79,24 +80,25 @@ constexpr int kItemImageSize = 24;
 // A combination without an image of its own (a confirmed client beside one that answered a
 // check probe, say) cannot arise within one mailing or one check; the check's states win
 // then, since they are the newer news.
-int imageForState(std::uint8_t state) {
+int imageForState(DeliveryState shown) {
+    const std::uint8_t state = tw::server::bitsOf(shown);
     if (state & 8) return (state & 4) ? 13 : 9;
     return state & 7;
 }
 
-Qt::CheckState shownState(std::uint8_t mark) {
-    if ((mark & tw::server::kMarkPartly) == tw::server::kMarkPartly) return Qt::PartiallyChecked;
-    return (mark & tw::server::kMarkChecked) ? Qt::Checked : Qt::Unchecked;
+Qt::CheckState shownState(CheckMark mark) {
+    if (mark == CheckMark::Partly) return Qt::PartiallyChecked;
+    return mark == CheckMark::Checked ? Qt::Checked : Qt::Unchecked;
 }
 
-std::uint8_t markOf(Qt::CheckState state) {
+CheckMark markOf(Qt::CheckState state) {
     switch (state) {
         case Qt::Checked:
-            return tw::server::kMarkChecked;
+            return CheckMark::Checked;
         case Qt::PartiallyChecked:
-            return tw::server::kMarkPartly;
+            return CheckMark::Partly;
         default:
-            return tw::server::kMarkUnchecked;
+            return CheckMark::Unchecked;
     }
 }
 
@@ -142,8 +144,8 @@ struct ClientTreeView::Impl {
 
     struct Shown {
         int index;
-        std::uint8_t mark;
-        std::uint8_t state;
+        CheckMark mark;
+        DeliveryState state;
         bool folder = false;
         QString address, reportTime;
     };
@@ -152,7 +154,7 @@ struct ClientTreeView::Impl {
     }
     void describe(ClientItem* item, const Shown& row) const;
 
-    ClientItem* newItem(const QString& caption, int level, std::uint8_t mark, std::uint8_t state);
+    ClientItem* newItem(const QString& caption, int level, CheckMark mark, DeliveryState state);
     void flush();
     void show(const std::vector<Shown>& rows, bool withImages);
     void onItemChanged(QTreeWidgetItem* item, int column);
@@ -160,8 +162,8 @@ struct ClientTreeView::Impl {
 
 // Items of a load are built outside the widget and handed over in one piece: inserting 65,000
 // items one by one into a live model costs a model signal (and a view update) each.
-ClientItem* ClientTreeView::Impl::newItem(const QString& caption, int level, std::uint8_t mark,
-                                          std::uint8_t state) {
+ClientItem* ClientTreeView::Impl::newItem(const QString& caption, int level, CheckMark mark,
+                                          DeliveryState state) {
     auto* item = new ClientItem(static_cast<int>(items.size()));
     item->setFlags(Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemIsUserCheckable);
     item->setText(0, caption);
@@ -204,9 +206,9 @@ void ClientTreeView::Impl::describe(ClientItem* item, const Shown& row) const {
     const auto& t = *texts;
     const QString sep = QStringLiteral(", ");
     QString text = item->text(0) + sep +
-                   t[row.mark == tw::server::kMarkChecked  ? Text::AccChecked
-                     : row.mark == tw::server::kMarkPartly ? Text::AccPartlyChecked
-                                                           : Text::AccUnchecked];
+                   t[row.mark == CheckMark::Checked  ? Text::AccChecked
+                     : row.mark == CheckMark::Partly ? Text::AccPartlyChecked
+                                                     : Text::AccUnchecked];
     const auto at = [&](Text word) {
         QString w = t[word];
         if (!row.reportTime.isEmpty())
@@ -216,23 +218,24 @@ void ClientTreeView::Impl::describe(ClientItem* item, const Shown& row) const {
     QStringList states;
     if (row.folder) {
         // A folder shows what its clients are, every kind that is there.
-        if (row.state & 2) states << t[Text::AccConfirmed];
-        if (row.state & 1) states << t[Text::AccDelivered];
-        if (row.state & 4) states << t[Text::AccNotDelivered];
-        if (row.state & 8) states << t[Text::AccAnswered];
+        const std::uint8_t bits = tw::server::bitsOf(row.state);
+        if (bits & 2) states << t[Text::AccConfirmed];
+        if (bits & 1) states << t[Text::AccDelivered];
+        if (bits & 4) states << t[Text::AccNotDelivered];
+        if (bits & 8) states << t[Text::AccAnswered];
         if (states.isEmpty()) states << t[Text::AccNoNews];
     } else {
         switch (row.state) {
-            case 1:
+            case DeliveryState::Delivered:
                 states << at(Text::AccDelivered);
                 break;
-            case 2:
+            case DeliveryState::Confirmed:
                 states << at(Text::AccConfirmed);
                 break;
-            case 4:
+            case DeliveryState::NotDelivered:
                 states << t[Text::AccNotDelivered];
                 break;
-            case 9:
+            case DeliveryState::Active:
                 states << at(Text::AccAnswered);
                 break;
             default:
@@ -275,7 +278,7 @@ void ClientTreeView::Impl::show(const std::vector<Shown>& rows, bool withImages)
 void ClientTreeView::Impl::onItemChanged(QTreeWidgetItem* changedItem, int column) {
     if (column != 0 || !changedItem || changedItem->type() != ClientItem::kType) return;
     const int index = static_cast<ClientItem*>(changedItem)->index;
-    const std::uint8_t value = markOf(changedItem->checkState(0));
+    const CheckMark value = markOf(changedItem->checkState(0));
 
     std::vector<Shown> rows;
     {
@@ -287,7 +290,7 @@ void ClientTreeView::Impl::onItemChanged(QTreeWidgetItem* changedItem, int colum
         record.checkMark = value;
         std::vector<int> changed;
         if (record.folder) changed = clients.checkSubtree(index, value);
-        const std::vector<int> upwards = clients.updateUpwards(index, value, TreeMode::Check);
+        const std::vector<int> upwards = clients.updateUpwards(index, value);
         changed.insert(changed.end(), upwards.begin(), upwards.end());
         rows.reserve(changed.size());
         for (int i : changed)
@@ -338,7 +341,7 @@ ClientTreeView::ClientTreeView(QTreeWidget* tree, tw::server::ClientTree& client
     : QObject(parent), d_(new Impl{this, tree, clients, lock, {}, {}, {}, {}, false, false}) {
     const std::map<int, QPixmap> images = DrawStateImages();
     for (std::size_t state = 0; state < d_->icons.size(); ++state)
-        d_->icons[state] = QIcon(images.at(imageForState(static_cast<std::uint8_t>(state))));
+        d_->icons[state] = QIcon(images.at(imageForState(static_cast<DeliveryState>(state))));
 
     tree->setUniformRowHeights(true);
     tree->setIconSize(QSize(kItemImageSize, kItemImageSize));
@@ -359,14 +362,15 @@ void ClientTreeView::ClearTree() {
 }
 
 void ClientTreeView::AddTreeItem(const QString& caption, int level) {
-    d_->newItem(caption, level, tw::server::kMarkUnchecked, 0);
+    d_->newItem(caption, level, CheckMark::Unchecked, DeliveryState::None);
 }
 
 void ClientTreeView::rebuildFromRecords(const QString& rootCaption) {
     struct Row {
         QString caption;
         int level;
-        std::uint8_t mark, state;
+        CheckMark mark;
+        DeliveryState state;
     };
     std::vector<Row> rows;
     bool anyChecked = false;
@@ -423,15 +427,15 @@ void ClientTreeView::checkOnly(const std::vector<int>& positions) {
         std::lock_guard<std::mutex> guard(d_->lock);
         tw::server::ClientsList& records = d_->clients.records();
         if (records.empty()) return;
-        records[0].checkMark = tw::server::kMarkUnchecked;
-        d_->clients.checkSubtree(0, tw::server::kMarkUnchecked);
-        d_->clients.updateUpwards(0, tw::server::kMarkUnchecked, TreeMode::Check);
+        records[0].checkMark = CheckMark::Unchecked;
+        d_->clients.checkSubtree(0, CheckMark::Unchecked);
+        d_->clients.updateUpwards(0, CheckMark::Unchecked);
         for (const int i : positions) {
             if (i <= 0 || static_cast<std::size_t>(i) >= records.size()) continue;
             ClientRecord& r = records[static_cast<std::size_t>(i)];
             if (r.folder) continue;
-            r.checkMark = tw::server::kMarkChecked;
-            d_->clients.updateUpwards(i, tw::server::kMarkChecked, TreeMode::Check);
+            r.checkMark = CheckMark::Checked;
+            d_->clients.updateUpwards(i, CheckMark::Checked);
         }
         rows.reserve(records.size());
         for (std::size_t i = 0; i < records.size(); ++i)

@@ -48,11 +48,12 @@ void openInBrowser(const QUrl& url) {
 // ----- Settings
 
 SettingsDialog::SettingsDialog(const UiDocument& doc, QWidget* parent,
-                               tw::server::ServerConfig& config,
+                               tw::server::ServerSettings& settings,
                                const tw::server::InterfaceTexts& texts)
-    : built_(openDialog(doc, u"Settings", parent)), config_(config) {
+    : built_(openDialog(doc, u"Settings", parent)), settings_(settings) {
     QDialog* d = dialog();
     if (!d) return;
+    const tw::server::ServerConfig config = settings.snapshot();
     d->setWindowTitle(texts[Text::Settings]);
     if (auto* f = built_.widget<QGroupBox>(Id::Frame_Settings_Common))
         f->setTitle(texts[Text::FrameCommon]);
@@ -99,15 +100,17 @@ bool SettingsDialog::exec() {
 }
 
 void SettingsDialog::store() {
-    if (auto* ip = built_.widget<Ipv4Field>(Id::IpAddr_Settings))
-        config_.Broadcast_IP = ip->address();
+    tw::server::ServerConfig c = settings_.snapshot();
+    if (auto* ip = built_.widget<Ipv4Field>(Id::IpAddr_Settings)) c.Broadcast_IP = ip->address();
     if (auto* check = built_.widget<QCheckBox>(Id::Check_Settings_Broad))
-        config_.Broadcast = check->isChecked() ? 1 : 0;
+        c.Broadcast = check->isChecked() ? 1 : 0;
     // A list left without a choice (a value from the file that names no format) keeps it.
-    if (auto* c = built_.widget<QComboBox>(Id::Combo_ScanL); c && c->currentIndex() >= 0)
-        config_.SaveFormatName = static_cast<std::uint8_t>(c->currentIndex());
-    if (auto* c = built_.widget<QComboBox>(Id::Combo_ScanR); c && c->currentIndex() >= 0)
-        config_.SaveFormatValue = static_cast<std::uint8_t>(c->currentIndex());
+    if (auto* l = built_.widget<QComboBox>(Id::Combo_ScanL); l && l->currentIndex() >= 0)
+        c.SaveFormatName = static_cast<std::uint8_t>(l->currentIndex());
+    if (auto* l = built_.widget<QComboBox>(Id::Combo_ScanR); l && l->currentIndex() >= 0)
+        c.SaveFormatValue = static_cast<std::uint8_t>(l->currentIndex());
+    settings_.setBroadcast(c.Broadcast, c.Broadcast_IP);
+    settings_.setScanFormats(c.SaveFormatName, c.SaveFormatValue);
 }
 
 // ----- Changelog and About
@@ -153,9 +156,10 @@ void DocumentDialog::exec() {
 QString changelogDocument() { return embeddedText(u"changelog.html"); }
 QString aboutDocument() { return embeddedText(u"about.html"); }
 
-bool OpenSettingsDialog(const UiDocument& doc, QWidget* parent, tw::server::ServerConfig& config,
+bool OpenSettingsDialog(const UiDocument& doc, QWidget* parent,
+                        tw::server::ServerSettings& settings,
                         const tw::server::InterfaceTexts& texts) {
-    SettingsDialog dialog(doc, parent, config, texts);
+    SettingsDialog dialog(doc, parent, settings, texts);
     return dialog.exec();
 }
 

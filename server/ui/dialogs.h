@@ -9,6 +9,7 @@
 
 #include "server/data/config.h"
 #include "server/data/texts.h"
+#include "server/engine/server_settings.h"
 #include "server/ui/layout/window_builder.h"
 
 class QDialog;
@@ -19,11 +20,11 @@ namespace tw::ui {
 inline constexpr char kForumUrl[] = "https://tellwick.example/forum";
 inline constexpr char kDonateUrl[] = "https://tellwick.example/donate";
 
-// The Settings window over `config`: OK (or Enter) stores the broadcast mode and address and
-// the scanner's saving formats into the record; Escape and the close box store nothing.
+// The Settings window over `settings`: OK (or Enter) stores the broadcast mode and address and
+// the scanner's saving formats; Escape and the close box store nothing.
 class SettingsDialog {
 public:
-    SettingsDialog(const UiDocument& doc, QWidget* parent, tw::server::ServerConfig& config,
+    SettingsDialog(const UiDocument& doc, QWidget* parent, tw::server::ServerSettings& settings,
                    const tw::server::InterfaceTexts& texts);
     ~SettingsDialog();
 
@@ -36,7 +37,7 @@ private:
     void store();
 
     BuiltWindow built_;
-    tw::server::ServerConfig& config_;
+    tw::server::ServerSettings& settings_;
 };
 
 // Opens a link in the system's browser; replaced in tests so that nothing is opened.
@@ -63,7 +64,8 @@ QString aboutDocument();
 
 // Each returns when its window has been closed. OpenSettingsDialog is true when the values
 // were confirmed (the caller then refreshes the broadcast indicator).
-bool OpenSettingsDialog(const UiDocument& doc, QWidget* parent, tw::server::ServerConfig& config,
+bool OpenSettingsDialog(const UiDocument& doc, QWidget* parent,
+                        tw::server::ServerSettings& settings,
                         const tw::server::InterfaceTexts& texts);
 void OpenChangelogDialog(const UiDocument& doc, QWidget* parent,
                          const tw::server::InterfaceTexts& texts);

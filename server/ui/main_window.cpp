@@ -108,12 +108,12 @@ QMenu* makeMenu(QWidget* parent, Id id) {
 
 }  // namespace
 
-MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::ServerConfig& config,
+MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::ServerSettings& settings,
                        const tw::server::InterfaceTexts& texts, std::filesystem::path templatesFile,
                        tw::server::Notifier* notifier, QWidget* parent)
     : QMainWindow(parent),
       doc_(std::move(doc)),
-      config_(config),
+      settings_(settings),
       texts_(texts),
       templatesFile_(std::move(templatesFile)),
       notifier_(notifier) {
@@ -128,6 +128,9 @@ MainWindow::MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::Server
     setupControls();
     setupFilter();
     setAccessibleNames();
+    // The status bar shows the broadcast mode; whoever changes it, the field follows.
+    connect(&settings_, &tw::server::ServerSettings::changed, this,
+            &MainWindow::refreshBroadcastIndicator);
 }
 
 MainWindow::~MainWindow() = default;
@@ -288,9 +291,7 @@ void MainWindow::buildMenus() {
 
     configMenu_ = makeMenu(this, Id::Menu_Config);
     connect(addItem(configMenu_, Id::Menu_Settings, texts_[Text::Settings]), &QAction::triggered,
-            this, [this] {
-                if (OpenSettingsDialog(*doc_, this, config_, texts_)) refreshBroadcastIndicator();
-            });
+            this, [this] { OpenSettingsDialog(*doc_, this, settings_, texts_); });
     connect(addItem(configMenu_, Id::Menu_Changelog, texts_[Text::Changelog]), &QAction::triggered,
             this, [this] { OpenChangelogDialog(*doc_, this, texts_); });
     connect(addItem(configMenu_, Id::Menu_About, texts_[Text::About]), &QAction::triggered, this,
@@ -359,14 +360,16 @@ void MainWindow::setupControls() {
     if (combo) {
         // In this order, so that the index is the Measure value.
         combo->addItems({texts_[Text::UnitSec], texts_[Text::UnitMin], texts_[Text::UnitHrs]});
-        combo->setCurrentIndex(config_.Measure < combo->count() ? config_.Measure : -1);
+        const int unit = static_cast<int>(settings_.snapshot().Measure);
+        combo->setCurrentIndex(unit < combo->count() ? unit : -1);
         connect(combo, &QComboBox::currentIndexChanged, this, [this](int index) {
-            if (index >= 0) config_.Measure = static_cast<std::uint8_t>(index);
+            if (index >= 0) settings_.setMeasure(static_cast<tw::server::TimeUnit>(index));
         });
     }
     if (spin) {
-        spin->setValue(config_.Timer);
-        connect(spin, &QSpinBox::valueChanged, this, [this](int value) { config_.Timer = value; });
+        spin->setValue(settings_.snapshot().Timer);
+        connect(spin, &QSpinBox::valueChanged, this,
+                [this](int value) { settings_.setTimer(value); });
     }
 
     if (QPushButton* send = sendButton()) {
@@ -512,11 +515,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 }
 
 void MainWindow::showAtConfiguredGeometry() {
-    const int x = config_.WindowPosX, y = config_.WindowPosY;
+    const tw::server::ServerConfig config = settings_.snapshot();
+    const int x = config.WindowPosX, y = config.WindowPosY;
     if (x != tw::server::kKeepWindowEdge || y != tw::server::kKeepWindowEdge)
         move(x == tw::server::kKeepWindowEdge ? pos().x() : x,
              y == tw::server::kKeepWindowEdge ? pos().y() : y);
-    resize(config_.WindowWidth, config_.WindowHeight);
+    resize(config.WindowWidth, config.WindowHeight);
     show();
     auto place = [](QSplitter* splitter, int position) {
         if (!splitter || splitter->count() != 2) return;
@@ -524,8 +528,8 @@ void MainWindow::showAtConfiguredGeometry() {
         const int total = sizes.value(0) + sizes.value(1);
         splitter->setSizes({position, std::max(total - position, 0)});
     };
-    place(built_.widget<QSplitter>(Id::Splitter_Horiz), config_.SplitterHoriz);
-    place(built_.widget<QSplitter>(Id::Splitter_Vertc), config_.SplitterVertc);
+    place(built_.widget<QSplitter>(Id::Splitter_Horiz), config.SplitterHoriz);
+    place(built_.widget<QSplitter>(Id::Splitter_Vertc), config.SplitterVertc);
 }
 
 tw::server::WindowGeometry MainWindow::liveGeometry() const {

@@ -15,6 +15,7 @@
 #include "server/data/history.h"
 #include "server/data/templates.h"
 #include "server/data/texts.h"
+#include "server/engine/server_settings.h"
 #include "server/ui/layout/ui_document.h"
 #include "server/ui/layout/window_builder.h"
 
@@ -44,8 +45,9 @@ class MainWindow : public QMainWindow {
 public:
     // Builds "Window_Main" from `doc` and fills in everything that needs no engine: captions,
     // status bar, editor limit, menus, templates from `templatesFile`, timer fields from
-    // `config`. The window is left hidden. `notifier` receives the boxes of the templates file.
-    MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::ServerConfig& config,
+    // `settings`, which the timer fields change. The window is left hidden. `notifier` receives
+    // the boxes of the templates file.
+    MainWindow(std::shared_ptr<const UiDocument> doc, tw::server::ServerSettings& settings,
                const tw::server::InterfaceTexts& texts, std::filesystem::path templatesFile,
                tw::server::Notifier* notifier, QWidget* parent = nullptr);
     ~MainWindow() override;
@@ -129,7 +131,7 @@ private:
     bool overWidget(QWidget* w, const QPoint& globalPos) const;
 
     std::shared_ptr<const UiDocument> doc_;
-    tw::server::ServerConfig& config_;
+    tw::server::ServerSettings& settings_;
     const tw::server::InterfaceTexts& texts_;
     std::filesystem::path templatesFile_;
     tw::server::Notifier* notifier_;

@@ -78,7 +78,7 @@ TEST(ClientDesktop, steadyTypingNeverConfirmsAndAQuietSecondLaterReturnDoes) {
     ASSERT_TRUE(c.started) << (c.process ? c.process->err() : c.display.problem());
     const std::string wid = c.showText(u"Fire drill at 11:00\nPlease use the stairs");
     ASSERT_FALSE(wid.empty());
-    EXPECT_EQ(c.harness.reports()[0].report.reportMask, M_REP_DELIVERED);
+    EXPECT_EQ(c.harness.reports()[0].report.kind, ReportKind::Delivered);
     ASSERT_EQ(c.display.xdotool({"windowfocus", "--sync", wid}).code, 0);
 
     // Someone typing on, a key every 0.15 s for well over a second, the Return at the end of
@@ -92,7 +92,7 @@ TEST(ClientDesktop, steadyTypingNeverConfirmsAndAQuietSecondLaterReturnDoes) {
     std::this_thread::sleep_for(1200ms);
     ASSERT_EQ(c.display.xdotool({"key", "Return"}).code, 0);
     ASSERT_TRUE(c.harness.peer.waitForCount(2));
-    EXPECT_EQ(c.harness.reports()[1].report.reportMask, M_REP_CONFIRMED);
+    EXPECT_EQ(c.harness.reports()[1].report.kind, ReportKind::Confirmed);
     EXPECT_EQ(c.harness.reports()[1].report.msgRootId, u"321");
     ASSERT_TRUE(waitFor([&] { return c.display.findWindow("Message").empty(); }));
     const auto ev = c.harness.events();
@@ -128,7 +128,7 @@ TEST(ClientDesktop, consoleMessageIsShownTheSameWayAndNeverReported) {
     // A check probe afterwards proves that nothing was reported for the message.
     c.harness.send(makePacket(5, u"322"), Transport::Udp);
     ASSERT_TRUE(c.harness.peer.waitForCount(1));
-    EXPECT_EQ(c.harness.reports()[0].report.reportMask, M_REP_ACTIVE);
+    EXPECT_EQ(c.harness.reports()[0].report.kind, ReportKind::Active);
     EXPECT_EQ(c.harness.peer.count(), 1u);
 }
 
@@ -161,7 +161,7 @@ TEST(ClientDesktop, aMessageThatWaitedCountsItsMinutesFromItsArrival) {
     EXPECT_EQ(std::count_if(rs.begin(), rs.end(),
                             [](const GotReport& r) {
                                 return r.report.msgRootId == u"602" &&
-                                       r.report.reportMask == M_REP_DELIVERED;
+                                       r.report.kind == ReportKind::Delivered;
                             }),
               1);
 }
@@ -218,7 +218,7 @@ TEST(ClientWindowManager, titleBarWithoutButtonsAndOnlyOkEndsTheMessage) {
                   .code,
               0);
     ASSERT_TRUE(c.harness.peer.waitForCount(2));
-    EXPECT_EQ(c.harness.reports()[1].report.reportMask, M_REP_CONFIRMED);
+    EXPECT_EQ(c.harness.reports()[1].report.kind, ReportKind::Confirmed);
 }
 
 TEST(ClientWindowManager, staysAboveAFullScreenWindowAlsoWhenItTakesTheFocus) {
@@ -291,7 +291,7 @@ TEST(ClientWindowManager, longShortAndTallTextsKeepTheWholeWindowAndOkOnTheScree
                       .code,
                   0);
         ASSERT_TRUE(c.harness.peer.waitForCount(before + 2));
-        EXPECT_EQ(c.harness.reports().back().report.reportMask, M_REP_CONFIRMED);
+        EXPECT_EQ(c.harness.reports().back().report.kind, ReportKind::Confirmed);
         ASSERT_TRUE(waitFor([&] { return c.display.findWindow("Message").empty(); }));
     }
 }

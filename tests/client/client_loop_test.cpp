@@ -30,9 +30,9 @@ net::Received packet(std::uint8_t flags, std::u16string root, std::u16string tex
     return {transport, "127.0.0.1", std::vector<std::uint8_t>(bytes.begin(), bytes.end())};
 }
 
-std::vector<std::uint8_t> kinds(const test::TestPeer& peer) {
-    std::vector<std::uint8_t> k;
-    for (const auto& r : peer.received()) k.push_back(ReportPacket::parse(r.data).reportMask);
+std::vector<ReportKind> kinds(const test::TestPeer& peer) {
+    std::vector<ReportKind> k;
+    for (const auto& r : peer.received()) k.push_back(ReportPacket::parse(r.data).kind);
     return k;
 }
 
@@ -68,7 +68,8 @@ TEST(ClientLoop, probesAndRepeatsAreAnsweredWhileTextsWaitTheirTurn) {
     const auto now = Clock::now();
     f.app.handlePackets({packet(1, u"700", u"first"), packet(5, u"701")}, now);
     ASSERT_TRUE(f.server.waitForCount(2));  // delivered, then the check probe's answer
-    EXPECT_EQ(kinds(f.server), (std::vector<std::uint8_t>{M_REP_DELIVERED, M_REP_ACTIVE}));
+    EXPECT_EQ(kinds(f.server),
+              (std::vector<ReportKind>{ReportKind::Delivered, ReportKind::Active}));
     EXPECT_EQ(shownText(f.app), QStringLiteral("first"));
 
     // While "first" is open: a copy of it waits (it is no repeat until it is confirmed), two
@@ -77,7 +78,7 @@ TEST(ClientLoop, probesAndRepeatsAreAnsweredWhileTextsWaitTheirTurn) {
                          packet(0, u"703", u"third"), packet(2, u"704")},
                         now);
     ASSERT_TRUE(f.server.waitForCount(3));
-    EXPECT_EQ(kinds(f.server).back(), M_REP_IAMHERE);
+    EXPECT_EQ(kinds(f.server).back(), ReportKind::IAmHere);
     EXPECT_EQ(f.app.waitingCount(), 3u);
     EXPECT_EQ(shownText(f.app), QStringLiteral("first"));
 
@@ -98,9 +99,10 @@ TEST(ClientLoop, probesAndRepeatsAreAnsweredWhileTextsWaitTheirTurn) {
     f.app.handlePackets({packet(5, u"705")}, Clock::now());
     ASSERT_TRUE(f.server.waitForCount(8));
     EXPECT_EQ(kinds(f.server),
-              (std::vector<std::uint8_t>{M_REP_DELIVERED, M_REP_ACTIVE, M_REP_IAMHERE,
-                                         M_REP_CONFIRMED, M_REP_CONFIRMED, M_REP_DELIVERED,
-                                         M_REP_CONFIRMED, M_REP_ACTIVE}));
+              (std::vector<ReportKind>{ReportKind::Delivered, ReportKind::Active,
+                                       ReportKind::IAmHere, ReportKind::Confirmed,
+                                       ReportKind::Confirmed, ReportKind::Delivered,
+                                       ReportKind::Confirmed, ReportKind::Active}));
     std::vector<std::u16string> roots;
     for (const auto& r : f.server.received())
         roots.push_back(ReportPacket::parse(r.data).msgRootId);
@@ -165,7 +167,7 @@ TEST(ClientLoop, aFloodKeepsTheOldestFiftyWaitingAndDropsTheRest) {
     f.app.handlePackets(flood, Clock::now());
     EXPECT_EQ(f.app.waitingCount(), ClientApp::kMaxWaiting);
     ASSERT_TRUE(f.server.waitForCount(1));
-    EXPECT_EQ(kinds(f.server).back(), M_REP_ACTIVE);
+    EXPECT_EQ(kinds(f.server).back(), ReportKind::Active);
 
     std::vector<int> shown;
     while (f.app.window()) {
@@ -201,7 +203,7 @@ TEST(ClientLoop, aReportStuckInItsConnectHoldsUpNeitherTheWindowNorOtherAnswers)
     app.handlePackets({packet(5, u"32")}, Clock::now());
     std::optional<net::Received> answer;
     ASSERT_TRUE(test::waitFor([&] { return (answer = udpAnswers.poll(1000)).has_value(); }));
-    EXPECT_EQ(ReportPacket::parse(answer->data).reportMask, M_REP_ACTIVE);
+    EXPECT_EQ(ReportPacket::parse(answer->data).kind, ReportKind::Active);
     EXPECT_EQ(ReportPacket::parse(answer->data).msgRootId, u"32");
     // Going away with both reports still under way does not wait for their connect.
 }

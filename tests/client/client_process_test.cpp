@@ -20,9 +20,9 @@ std::map<std::string, std::string> confirmAfter(const char* ms) {
     return {{"TELLWICK_TEST_CONFIRM_AFTER_MS", ms}};
 }
 
-std::vector<std::uint8_t> kinds(const std::vector<GotReport>& rs) {
-    std::vector<std::uint8_t> k;
-    for (const auto& r : rs) k.push_back(r.report.reportMask);
+std::vector<ReportKind> kinds(const std::vector<GotReport>& rs) {
+    std::vector<ReportKind> k;
+    for (const auto& r : rs) k.push_back(r.report.kind);
     return k;
 }
 
@@ -44,12 +44,12 @@ TEST(ClientProcess, answersProbesToTheSenderPortOverTheProbesTransport) {
     struct Probe {
         std::uint8_t flags;
         Transport transport;
-        std::uint8_t answer;
+        ReportKind answer;
     } probes[] = {
-        {3, Transport::Udp, M_REP_IAMHERE},
-        {5, Transport::Tcp, M_REP_ACTIVE},
-        {7, Transport::Udp, M_REP_IAMHERE},  // both probe bits: discovery only
-        {4, Transport::Tcp, M_REP_ACTIVE},   // answered without the reports bit too
+        {3, Transport::Udp, ReportKind::IAmHere},
+        {5, Transport::Tcp, ReportKind::Active},
+        {7, Transport::Udp, ReportKind::IAmHere},  // both probe bits: discovery only
+        {4, Transport::Tcp, ReportKind::Active},   // answered without the reports bit too
     };
     std::size_t n = 0;
     for (const Probe& p : probes) {
@@ -57,7 +57,7 @@ TEST(ClientProcess, answersProbesToTheSenderPortOverTheProbesTransport) {
         h.send(makePacket(p.flags, root), p.transport);
         ASSERT_TRUE(h.peer.waitForCount(++n)) << "probe " << int(p.flags);
         const GotReport r = h.reports().back();
-        EXPECT_EQ(r.report.reportMask, p.answer);
+        EXPECT_EQ(r.report.kind, p.answer);
         EXPECT_EQ(r.transport, p.transport);
         EXPECT_EQ(r.peer, "127.0.0.1");
         EXPECT_EQ(r.report.msgRootId, root);
@@ -93,7 +93,7 @@ TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) 
     h.send(makePacket(1, u"500", u"Lunch & <b>cake</b>\nin room 2"), Transport::Tcp);
     ASSERT_TRUE(h.peer.waitForCount(2));
     auto rs = h.reports();
-    EXPECT_EQ(kinds(rs), (std::vector<std::uint8_t>{M_REP_DELIVERED, M_REP_CONFIRMED}));
+    EXPECT_EQ(kinds(rs), (std::vector<ReportKind>{ReportKind::Delivered, ReportKind::Confirmed}));
     for (const auto& r : rs) {
         EXPECT_EQ(r.transport, Transport::Tcp);
         EXPECT_EQ(r.report.msgRootId, u"500");
@@ -115,9 +115,9 @@ TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) 
     h.send(makePacket(3, u"500"), Transport::Udp);
     ASSERT_TRUE(h.peer.waitForCount(4));
     rs = h.reports();
-    EXPECT_EQ(rs[2].report.reportMask, M_REP_CONFIRMED);
+    EXPECT_EQ(rs[2].report.kind, ReportKind::Confirmed);
     EXPECT_EQ(rs[2].transport, Transport::Udp);
-    EXPECT_EQ(rs[3].report.reportMask, M_REP_CONFIRMED);
+    EXPECT_EQ(rs[3].report.kind, ReportKind::Confirmed);
     const auto dup =
         linesWith(h.debugLines(), "DUPLICATED MESSAGE. REPORTED: ServerIP = 127.0.0.1, ");
     ASSERT_EQ(dup.size(), 2u);
@@ -128,7 +128,7 @@ TEST(ClientProcess, textMessageIsDeliveredConfirmedAndThenRepeatsAreDuplicates) 
     h.send(makePacket(0, u"500", u"from the console"), Transport::Udp);
     h.send(makePacket(5, u"501"), Transport::Udp);
     ASSERT_TRUE(h.peer.waitForCount(5));
-    EXPECT_EQ(h.reports()[4].report.reportMask, M_REP_ACTIVE);
+    EXPECT_EQ(h.reports()[4].report.kind, ReportKind::Active);
     ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 5; }));
     EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101, 102, 101, 102}));
     EXPECT_EQ(h.peer.count(), 5u);
@@ -160,15 +160,15 @@ TEST(ClientProcess, keepsAnsweringWhileAWindowIsOpenAlsoBesideAStalledConnection
     ASSERT_TRUE(h.peer.waitForCount(4));
 
     const auto rs = h.reports();
-    const auto answer = [&](std::uint8_t kind, Transport t, const std::u16string& root) {
+    const auto answer = [&](ReportKind kind, Transport t, const std::u16string& root) {
         return std::count_if(rs.begin(), rs.end(), [&](const GotReport& r) {
-            return r.report.reportMask == kind && r.transport == t && r.report.msgRootId == root;
+            return r.report.kind == kind && r.transport == t && r.report.msgRootId == root;
         });
     };
-    EXPECT_EQ(rs[0].report.reportMask, M_REP_DELIVERED);
-    EXPECT_EQ(answer(M_REP_ACTIVE, Transport::Udp, u"701"), 1);
-    EXPECT_EQ(answer(M_REP_IAMHERE, Transport::Tcp, u"701"), 1);
-    EXPECT_EQ(answer(M_REP_ACTIVE, Transport::Tcp, u"702"), 1);
+    EXPECT_EQ(rs[0].report.kind, ReportKind::Delivered);
+    EXPECT_EQ(answer(ReportKind::Active, Transport::Udp, u"701"), 1);
+    EXPECT_EQ(answer(ReportKind::IAmHere, Transport::Tcp, u"701"), 1);
+    EXPECT_EQ(answer(ReportKind::Active, Transport::Tcp, u"702"), 1);
     // Neither the copy nor the second text has been answered or shown yet.
     h.send(makePacket(5, u"704"), Transport::Udp);
     ASSERT_TRUE(h.peer.waitForCount(5));
@@ -209,15 +209,15 @@ TEST(ClientProcess, textsThatCameMeanwhileAreShownInOrderOfArrival) {
     ASSERT_TRUE(h.peer.waitForCount(6));
     ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 9; }));
 
-    std::vector<std::pair<std::uint8_t, std::u16string>> got;
-    for (const auto& r : h.reports()) got.emplace_back(r.report.reportMask, r.report.msgRootId);
-    EXPECT_EQ(got,
-              (std::vector<std::pair<std::uint8_t, std::u16string>>{{M_REP_DELIVERED, u"801"},
-                                                                    {M_REP_CONFIRMED, u"801"},
-                                                                    {M_REP_DELIVERED, u"802"},
-                                                                    {M_REP_CONFIRMED, u"802"},
-                                                                    {M_REP_DELIVERED, u"804"},
-                                                                    {M_REP_CONFIRMED, u"804"}}));
+    std::vector<std::pair<ReportKind, std::u16string>> got;
+    for (const auto& r : h.reports()) got.emplace_back(r.report.kind, r.report.msgRootId);
+    EXPECT_EQ(
+        got, (std::vector<std::pair<ReportKind, std::u16string>>{{ReportKind::Delivered, u"801"},
+                                                                 {ReportKind::Confirmed, u"801"},
+                                                                 {ReportKind::Delivered, u"802"},
+                                                                 {ReportKind::Confirmed, u"802"},
+                                                                 {ReportKind::Delivered, u"804"},
+                                                                 {ReportKind::Confirmed, u"804"}}));
     std::vector<std::string> shown;
     for (const auto& e : h.events())
         shown.push_back(std::to_string(e.id) + (e.strings.size() > 2 ? " " + e.strings[2] : ""));
@@ -257,7 +257,7 @@ TEST(ClientProcess, shortPacketIsReadAsZeroPaddedAndEmptyConnectionsAreIgnored) 
     ASSERT_NE(net::openConnection("127.0.0.1", h.listenPort, Transport::Tcp), nullptr);
     h.send(makePacket(5, u"78"), Transport::Tcp);
     ASSERT_TRUE(h.peer.waitForCount(1));
-    EXPECT_EQ(h.reports()[0].report.reportMask, M_REP_ACTIVE);
+    EXPECT_EQ(h.reports()[0].report.kind, ReportKind::Active);
     // The probe is answered while the window of the short packet may still be up.
     ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 3; }));
     const auto ev = h.events();

@@ -73,7 +73,8 @@ TEST(ClientTrust, keyedClientShowsASignedMessageAndMacsEveryReport) {
     ASSERT_TRUE(h.peer.waitForCount(3));
 
     auth::ReplayGuard guard;
-    const std::uint8_t expected[] = {M_REP_DELIVERED, M_REP_CONFIRMED, M_REP_ACTIVE};
+    const ReportKind expected[] = {ReportKind::Delivered, ReportKind::Confirmed,
+                                   ReportKind::Active};
     const auto got = h.peer.received();
     ASSERT_EQ(got.size(), 3u);
     for (std::size_t i = 0; i < got.size(); ++i) {
@@ -81,7 +82,7 @@ TEST(ClientTrust, keyedClientShowsASignedMessageAndMacsEveryReport) {
         EXPECT_EQ(got[i].data.size(), kReportPacketSize + auth::kTrailerHead + auth::kMacBytes);
         EXPECT_EQ(auth::verify(got[i].data, kReportPacketSize, keys.office, guard, auth::nowMs()),
                   auth::Verdict::Ok);
-        EXPECT_EQ(ReportPacket::parse(got[i].data).reportMask, expected[i]);
+        EXPECT_EQ(ReportPacket::parse(got[i].data).kind, expected[i]);
     }
     ASSERT_TRUE(waitFor([&] { return h.eventIds().size() == 3; }));
     EXPECT_EQ(h.eventIds(), (std::vector<int>{100, 101, 102}));

@@ -120,7 +120,7 @@ TEST(ClientWayland, goesThroughXWaylandAndFallsBackToWaylandWithoutIt) {
         ASSERT_TRUE(h.waitStarted(*client)) << client->err();
         h.send(makePacket(1, u"52", u"Native Wayland"), Transport::Udp);
         ASSERT_TRUE(h.peer.waitForCount(1)) << client->err();
-        EXPECT_EQ(h.reports()[0].report.reportMask, M_REP_DELIVERED);
+        EXPECT_EQ(h.reports()[0].report.kind, ReportKind::Delivered);
         EXPECT_TRUE(client->running());
         client->signal(SIGTERM);
         EXPECT_EQ(client->wait(), 0) << client->err();

@@ -127,7 +127,7 @@ TEST(Packets, shortBufferTellsHowManyBytesWereMissing) {
     r.clientFqdn = u"PC-01.OFFICE.LAN";
     r.msgRootId = u"123456789";
     r.msgGuid = m.msgGuid;
-    r.reportMask = 9;
+    r.kind = ReportKind::Active;
     checkEveryCut(r, tw::kReportPacketSize);
 }
 
@@ -137,7 +137,7 @@ TEST(Packets, reportFromClientHasZeroAddressAndFullAddressHasNoZero) {
     r.clientFqdn = u"PC-01.OFFICE.LAN";
     r.msgRootId = u"42";
     r.msgGuid = u"AAAAAAAA-BBBB-CCCC-DDDD-EEEEEEEEEEEE";
-    r.reportMask = M_REP_CONFIRMED;
+    r.kind = ReportKind::Confirmed;
     auto b = r.serialize();
     for (int i = 0; i < 30; ++i) EXPECT_EQ(b[i], 0) << i;
     EXPECT_EQ(b[30], 'P');

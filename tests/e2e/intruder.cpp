@@ -23,7 +23,7 @@ int main(int argc, char** argv) {
     report.clientFqdn = report.clientName;
     report.msgRootId = tw::utf8ToUtf16(argv[6]);
     report.msgGuid = tw::utf8ToUtf16(argv[7]);
-    report.reportMask = tw::M_REP_CONFIRMED;
+    report.kind = tw::ReportKind::Confirmed;
     const auto record = report.serialize();
     std::vector<std::uint8_t> bytes(record.begin(), record.end());
     if (argc == 9) {

@@ -74,8 +74,8 @@ TEST(ClientsDatabase, treeOrderParentsLevelsAndCaptions) {
         EXPECT_EQ(c.folder, expected[i].folder) << i;
         EXPECT_EQ(c.parentIndex, expected[i].parent) << i;
         EXPECT_EQ(c.level, expected[i].level) << i;
-        EXPECT_EQ(c.checkMark, 1) << i;
-        EXPECT_EQ(c.deliveryState, 0) << i;
+        EXPECT_EQ(c.checkMark, CheckMark::Unchecked) << i;
+        EXPECT_EQ(c.deliveryState, DeliveryState::None) << i;
         EXPECT_TRUE(c.messageId.isEmpty() && c.messageGuid.isEmpty() && c.reportTime.isEmpty());
     }
     EXPECT_EQ(f.tree.clears, 1);

@@ -147,7 +147,7 @@ TEST(Configuration, valuesAsTheFileHoldsThem) {
     EXPECT_EQ(c.PortListen, 50000);
     EXPECT_EQ(c.PortSender, 0);   // not a number
     EXPECT_EQ(c.ProtoUseTCP, 0);  // 257 does not fit a byte: the default
-    EXPECT_EQ(c.Measure, 1);      // 258 likewise
+    EXPECT_EQ(c.Measure, TimeUnit::Minutes);  // 258 likewise
     EXPECT_EQ(c.Timer, -3);
     EXPECT_EQ(c.UseEventLogger, 0);
     EXPECT_EQ(c.WarningMask, 1);
@@ -185,9 +185,9 @@ TEST(Configuration, numbersOutOfRangeTakeTheDefault) {
         {"Timer = 99999999999999999999", "Messages", [](auto& c) { return c.Timer; }, 5},
         {"Timer = 2147483648", "Messages", [](auto& c) { return c.Timer; }, 5},
         {"Timer = -2147483648", "Messages", [](auto& c) { return c.Timer; }, -2147483648LL},
-        {"Measure = 300", "Messages", [](auto& c) { return c.Measure; }, 1},
-        {"Measure = 255", "Messages", [](auto& c) { return c.Measure; }, 255},
-        {"Measure = -1", "Messages", [](auto& c) { return c.Measure; }, 1},
+        {"Measure = 300", "Messages", [](auto& c) { return static_cast<int>(c.Measure); }, 1},
+        {"Measure = 255", "Messages", [](auto& c) { return static_cast<int>(c.Measure); }, 255},
+        {"Measure = -1", "Messages", [](auto& c) { return static_cast<int>(c.Measure); }, 1},
         {"PortListen = 4294967296", "Network", [](auto& c) { return c.PortListen; }, 47128},
         {"WindowWidth = 2147483647", "Common", [](auto& c) { return c.WindowWidth; }, 455},
         {"WindowWidth = -2147483649", "Common", [](auto& c) { return c.WindowWidth; }, 455},

@@ -17,11 +17,12 @@ MailingRecord sample(const QString& rootId, const QString& text) {
     m.time = QDateTime(QDate(2026, 12, 10), QTime(10, 41, 7));
     m.text = text;
     m.transport = QStringLiteral("TCP");
-    m.clients = {
-        {QStringLiteral("Anna"), QStringLiteral("10.0.0.5"), 2, QStringLiteral("10:41:09")},
-        {QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("PC-7"), 4, QString()},
-        {QStringLiteral("Boris, \"room 3\""), QStringLiteral("10.0.0.6"), 1,
-         QStringLiteral("10:41:08")}};
+    m.clients = {{QStringLiteral("Anna"), QStringLiteral("10.0.0.5"), DeliveryState::Confirmed,
+                  QStringLiteral("10:41:09")},
+                 {QStringLiteral("=HYPERLINK(\"x\")"), QStringLiteral("PC-7"),
+                  DeliveryState::NotDelivered, QString()},
+                 {QStringLiteral("Boris, \"room 3\""), QStringLiteral("10.0.0.6"),
+                  DeliveryState::Delivered, QStringLiteral("10:41:08")}};
     return m;
 }
 
@@ -38,7 +39,7 @@ TEST(History, linesRoundTripHostileTextsAndSurviveACutLine) {
     tw::test::writeFile(file, bytes + bytes.substr(0, 40));  // a second line cut at 40 bytes
     ASSERT_TRUE(
         appendHistory(file, mailingLine(sample(QStringLiteral("200"), QStringLiteral("x")))));
-    MailingClient later{QStringLiteral("PC-7"), QStringLiteral("PC-7"), 2,
+    MailingClient later{QStringLiteral("PC-7"), QStringLiteral("PC-7"), DeliveryState::Confirmed,
                         QStringLiteral("10:50:00")};
     ASSERT_TRUE(appendHistory(
         file, lateReportLine(QStringLiteral("100"), 1, later, MailingCounts{2, 1, 0, 0, 3})));
@@ -57,7 +58,7 @@ TEST(History, linesRoundTripHostileTextsAndSurviveACutLine) {
     ASSERT_TRUE(one.has_value());
     EXPECT_EQ(one->text, hostile);
     ASSERT_EQ(one->clients.size(), 3u);
-    EXPECT_EQ(one->clients[1].state, 2);
+    EXPECT_EQ(one->clients[1].state, DeliveryState::Confirmed);
     EXPECT_EQ(one->clients[1].reportTime, QStringLiteral("10:50:00"));
     EXPECT_EQ(one->clients[2].name, QStringLiteral("Boris, \"room 3\""));
     EXPECT_FALSE(readMailing(file, QStringLiteral("300")).has_value());

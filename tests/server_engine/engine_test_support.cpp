@@ -97,12 +97,12 @@ struct FakeClient::Impl {
             got.push_back(p);
         }
         if (o.onPacket) return o.onPacket(p, peer, t);
-        if (p.systemMessage & M_SYS_CLIENT_DISCOVER) {
-            if (o.answerProbes) self.answer(p, M_REP_IAMHERE, t);
-        } else if (p.systemMessage & M_SYS_CLIENT_CHECK) {
-            if (o.answerProbes) self.answer(p, M_REP_ACTIVE, t);
+        if (p.systemMessage & kSysClientDiscover) {
+            if (o.answerProbes) self.answer(p, ReportKind::IAmHere, t);
+        } else if (p.systemMessage & kSysClientCheck) {
+            if (o.answerProbes) self.answer(p, ReportKind::Active, t);
         } else if (o.answerText) {
-            self.answer(p, M_REP_DELIVERED, t);
+            self.answer(p, ReportKind::Delivered, t);
         }
     }
 };
@@ -168,17 +168,17 @@ bool FakeClient::waitForCount(std::size_t n, std::chrono::milliseconds timeout) 
     return waitUntil([&] { return count() >= n; }, timeout);
 }
 
-ReportPacket FakeClient::reportFor(const MessagePacket& answered, std::uint8_t mask) const {
+ReportPacket FakeClient::reportFor(const MessagePacket& answered, ReportKind mask) const {
     ReportPacket r;
     r.clientName = utf8ToUtf16(d_->o.name);
     r.clientFqdn = utf8ToUtf16(d_->o.fqdn);
     r.msgRootId = answered.msgRootId;
     r.msgGuid = answered.msgGuid;
-    r.reportMask = mask;
+    r.kind = mask;
     return r;
 }
 
-void FakeClient::answer(const MessagePacket& answered, std::uint8_t mask, Transport t) const {
+void FakeClient::answer(const MessagePacket& answered, ReportKind mask, Transport t) const {
     const std::string from = d_->o.address == "0.0.0.0" ? "127.0.0.1" : d_->o.address;
     sendReportFrom(from, d_->o.serverPort, reportFor(answered, mask), t);
 }
@@ -195,9 +195,9 @@ void EngineTest::SetUp() {
     cfg.Clients = QString::fromStdString((dir / "clients.xml").string());
     cfg.Broadcast_IP = QStringLiteral("127.255.255.255");
     cfg.Timer = 30;
-    cfg.Measure = 0;
+    cfg.Measure = tw::server::TimeUnit::Seconds;
     texts.setLanguage(QStringLiteral("EN"), cfg.PortListen, nullptr);
-    ctx.config = &cfg;
+    ctx.settings = &settings;
     ctx.hostName = QStringLiteral("TESTHOST");
 }
 
@@ -220,12 +220,13 @@ void EngineTest::setRecords(tw::server::ClientsList list) {
     ctx.tree.rebuildIndex();
 }
 
-void EngineTest::check(int index, std::uint8_t mark) {
+void EngineTest::check(int index, tw::server::CheckMark mark) {
     std::lock_guard lock(ctx.clientsLock);
     ctx.tree.records()[static_cast<std::size_t>(index)].checkMark = mark;
 }
 
 void EngineTest::startEngine(tw::server::ServerEngine::Timing timing) {
+    settings.replace(cfg);
     engine = std::make_unique<tw::server::ServerEngine>(ctx, texts);
     engine->setTiming(timing);
     auto* e = engine.get();

@@ -69,8 +69,8 @@ public:
     std::size_t count() const;
     bool waitForCount(std::size_t n, std::chrono::milliseconds timeout = std::chrono::seconds(10));
     // A report about `answered` with `mask`, from this client's address.
-    ReportPacket reportFor(const MessagePacket& answered, std::uint8_t mask) const;
-    void answer(const MessagePacket& answered, std::uint8_t mask,
+    ReportPacket reportFor(const MessagePacket& answered, ReportKind mask) const;
+    void answer(const MessagePacket& answered, ReportKind mask,
                 Transport transport = Transport::Udp) const;
 
 private:
@@ -97,14 +97,17 @@ protected:
     void loadClients(const std::string& xmlBody);
     // Replaces the list by hand (for records the loader would not make, e.g. lower case).
     void setRecords(tw::server::ClientsList list);
-    void check(int index, std::uint8_t mark = tw::server::kMarkChecked);
+    void check(int index, tw::server::CheckMark mark = tw::server::CheckMark::Checked);
     void startEngine(tw::server::ServerEngine::Timing timing = {});
     tw::server::ClientRecord record(int index);  // a copy, taken under the lock
-    std::uint8_t state(int index) { return record(index).deliveryState; }
+    std::uint8_t state(int index) { return tw::server::bitsOf(record(index).deliveryState); }
     bool statusSeen(const QString& text) const { return statuses.contains(text); }
 
     TempDir dir;
+    // The settings a test wants; startEngine() hands them to the owner, and a test that
+    // changes them later does so itself (settings.replace(cfg)).
     tw::server::ServerConfig cfg;
+    tw::server::ServerSettings settings;
     tw::server::ServerContext ctx;
     tw::server::InterfaceTexts texts;
     std::unique_ptr<tw::server::ServerEngine> engine;

@@ -42,14 +42,14 @@ protected:
     }
 
     void setBroadcast(bool on) {
-        cfg.Broadcast = on ? 1 : 0;
+        settings.setBroadcast(on ? 1 : 0, cfg.Broadcast_IP);
         engine->broadcastIndicator();  // the window asks after the settings dialog
     }
 
     // Sends the report and returns once the listener has handled it completely.
     void deliver(const std::string& from, tw::ReportPacket report,
                  tw::Transport transport = tw::Transport::Udp) {
-        const std::string marker = report.reportMask == tw::M_REP_IAMHERE
+        const std::string marker = report.kind == tw::ReportKind::IAmHere
                                        ? "LISTEN: ReportMask: 8"
                                        : "LISTEN: Look down for success match! ---vvv";
         const int before = countOf(debugLogText(), marker);
@@ -65,7 +65,7 @@ protected:
         return out;
     }
 
-    static tw::ReportPacket report(const char* rootId, std::uint8_t mask,
+    static tw::ReportPacket report(const char* rootId, tw::ReportKind mask,
                                    const char* name = "NOBODY",
                                    const char* fqdn = "NOBODY.EXAMPLE.TEST",
                                    const char* guid = "") {
@@ -74,7 +74,7 @@ protected:
         r.clientFqdn = tw::utf8ToUtf16(fqdn);
         r.msgRootId = tw::utf8ToUtf16(rootId);
         r.msgGuid = tw::utf8ToUtf16(guid);
-        r.reportMask = mask;
+        r.kind = mask;
         return r;
     }
 };
@@ -83,7 +83,7 @@ protected:
 
 TEST_F(ListenerTest, broadcastMode_addressMatchesEveryRecordAndMarksNeighbouringDuplicates) {
     setBroadcast(true);
-    deliver("127.0.0.2", report("R", tw::M_REP_DELIVERED), tw::Transport::Tcp);
+    deliver("127.0.0.2", report("R", tw::ReportKind::Delivered), tw::Transport::Tcp);
 
     EXPECT_EQ(states(), (std::vector<int>{1, 1, 0, 1, 0, 0, 0}));
     EXPECT_EQ(record(1).reportTime.size(), 8) << "hh:mm:ss";
@@ -107,11 +107,11 @@ TEST_F(ListenerTest, broadcastMode_addressMatchesEveryRecordAndMarksNeighbouring
 
 TEST_F(ListenerTest, broadcastMode_namesCompareInUpperCase) {
     setBroadcast(true);
-    deliver("127.0.0.3", report("R", tw::M_REP_CONFIRMED, "PC-B"));
+    deliver("127.0.0.3", report("R", tw::ReportKind::Confirmed, "PC-B"));
     EXPECT_EQ(states(), (std::vector<int>{0, 0, 2, 0, 0, 0, 0}));
     EXPECT_NE(debugLogText().find("CLIENT matching by NETBIOS name [SUCCESS]"), std::string::npos);
 
-    deliver("127.0.0.4", report("R", tw::M_REP_ACTIVE, "PC-C", "pc-c.example.test"));
+    deliver("127.0.0.4", report("R", tw::ReportKind::Active, "PC-C", "pc-c.example.test"));
     EXPECT_EQ(states(), (std::vector<int>{0, 0, 2, 0, 9, 0, 0}));
     EXPECT_NE(debugLogText().find("LISTEN: INCOMING PACKET FROM CLIENT: #M_REP_ACTIVE"),
               std::string::npos);
@@ -121,14 +121,14 @@ TEST_F(ListenerTest, broadcastMode_namesCompareInUpperCase) {
 TEST_F(ListenerTest, unicastMode_onlyTheRecordWithTheReportedGuidChanges) {
     setBroadcast(false);
     // Records 1, 2 and 4 share the address and the message id; 6 has the GUID but an older id.
-    deliver("127.0.0.2", report("R", tw::M_REP_DELIVERED, "NOBODY", "X", "G2"));
+    deliver("127.0.0.2", report("R", tw::ReportKind::Delivered, "NOBODY", "X", "G2"));
     EXPECT_EQ(states(), (std::vector<int>{0, 1, 0, 0, 0, 0, 0}));
     EXPECT_NE(debugLogText().find("LISTEN: CLIENT matching by RootId+GUID [SUCCESS]"),
               std::string::npos);
     // Each report's kind replaces the state, whatever it was.
-    deliver("127.0.0.2", report("R", tw::M_REP_CONFIRMED, "NOBODY", "X", "G2"));
+    deliver("127.0.0.2", report("R", tw::ReportKind::Confirmed, "NOBODY", "X", "G2"));
     EXPECT_EQ(state(2), 2);
-    deliver("127.0.0.2", report("R", tw::M_REP_DELIVERED, "NOBODY", "X", "G2"));
+    deliver("127.0.0.2", report("R", tw::ReportKind::Delivered, "NOBODY", "X", "G2"));
     EXPECT_EQ(state(2), 1);
 }
 
@@ -139,15 +139,15 @@ TEST_F(ListenerTest, reportsThatBelongToNoRecordChangeNothing) {
         const char* from;
         tw::ReportPacket report;
     } cases[] = {
-        {"presence answer", true, "127.0.0.2", report("R", tw::M_REP_IAMHERE, "PC-B")},
-        {"another mailing", true, "127.0.0.2", report("NEWER", tw::M_REP_DELIVERED)},
+        {"presence answer", true, "127.0.0.2", report("R", tw::ReportKind::IAmHere, "PC-B")},
+        {"another mailing", true, "127.0.0.2", report("NEWER", tw::ReportKind::Delivered)},
         {"GUID of another client", false, "127.0.0.2",
-         report("R", tw::M_REP_DELIVERED, "A", "B", "G9")},
+         report("R", tw::ReportKind::Delivered, "A", "B", "G9")},
         // Records that were never sent anything, and a broadcast mailing's empty GUIDs, must
         // not match a report that carries no ids.
-        {"no ids, unicast", false, "127.0.0.9", report("", tw::M_REP_DELIVERED)},
-        {"no ids, broadcast", true, "127.0.0.9", report("", tw::M_REP_DELIVERED)},
-        {"empty GUID, unicast", false, "127.0.0.2", report("R", tw::M_REP_DELIVERED)},
+        {"no ids, unicast", false, "127.0.0.9", report("", tw::ReportKind::Delivered)},
+        {"no ids, broadcast", true, "127.0.0.9", report("", tw::ReportKind::Delivered)},
+        {"empty GUID, unicast", false, "127.0.0.2", report("R", tw::ReportKind::Delivered)},
     };
     for (const auto& c : cases) {
         setBroadcast(c.broadcast);

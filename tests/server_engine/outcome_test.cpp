@@ -45,7 +45,7 @@ TEST_F(EngineTest, mailingOutcome_countsHistoryFollowUpAndALateConfirmation) {
     EXPECT_EQ(progress->counts, (MailingCounts{0, 1, 0, 2, 3}));
     EXPECT_GT(progress->waitEnds, QDateTime::currentDateTime().addSecs(-1));
     ASSERT_TRUE(b.waitForCount(1));
-    b.answer(b.received()[0], tw::M_REP_CONFIRMED);
+    b.answer(b.received()[0], tw::ReportKind::Confirmed);
     ASSERT_TRUE(waitUntil([&] { return state(3) == 2; }));
     EXPECT_EQ(engine->followUp(ServerEngine::FollowUp::Unconfirmed), (std::vector<int>{2, 4}));
     EXPECT_EQ(engine->followUp(ServerEngine::FollowUp::Undelivered), (std::vector<int>{4}));
@@ -66,15 +66,15 @@ TEST_F(EngineTest, mailingOutcome_countsHistoryFollowUpAndALateConfirmation) {
 
     // C confirms after the summary: the tree, a record of its own, the history and the counts.
     ASSERT_TRUE(c.waitForCount(1));
-    c.answer(c.received()[0], tw::M_REP_CONFIRMED);
+    c.answer(c.received()[0], tw::ReportKind::Confirmed);
     ASSERT_TRUE(waitUntil([&] { return lines(readFile(history)).size() == 2; }));
     EXPECT_EQ(state(4), 2);
     const auto late = readMailing(history, rootId);
     ASSERT_TRUE(late.has_value());
     ASSERT_EQ(late->clients.size(), 3u);
-    EXPECT_EQ(late->clients[0].state, 1);
-    EXPECT_EQ(late->clients[1].state, 2);
-    EXPECT_EQ(late->clients[2].state, 2);
+    EXPECT_EQ(late->clients[0].state, DeliveryState::Delivered);
+    EXPECT_EQ(late->clients[1].state, DeliveryState::Confirmed);
+    EXPECT_EQ(late->clients[2].state, DeliveryState::Confirmed);
     EXPECT_EQ(late->clients[2].name, QStringLiteral("PC-C"));
     EXPECT_EQ(late->clients[2].reportTime, record(4).reportTime);
     const auto listed = readHistoryList(history);
@@ -91,8 +91,8 @@ TEST_F(EngineTest, mailingOutcome_countsHistoryFollowUpAndALateConfirmation) {
     EXPECT_EQ(engine->lastMailingText(), QStringLiteral("Fire drill at 11"));
 
     // A second report of the same state changes nothing more.
-    c.answer(c.received()[0], tw::M_REP_CONFIRMED);
-    a.answer(a.received()[0], tw::M_REP_CONFIRMED);
+    c.answer(c.received()[0], tw::ReportKind::Confirmed);
+    a.answer(a.received()[0], tw::ReportKind::Confirmed);
     ASSERT_TRUE(waitUntil([&] { return lines(readFile(history)).size() == 3; }));
     EXPECT_EQ(readHistoryList(history)[0].counts, (MailingCounts{3, 0, 0, 0, 3}));
 }

@@ -22,11 +22,11 @@ FakeClient::Options network(int port, int serverPort, int hosts) {
     o.serverPort = serverPort;
     o.onPacket = [serverPort, hosts](const tw::MessagePacket& p, const std::string&,
                                      tw::Transport) {
-        if (!(p.systemMessage & tw::M_SYS_CLIENT_DISCOVER)) return;
+        if (!(p.systemMessage & tw::kSysClientDiscover)) return;
         tw::ReportPacket stale;
         stale.msgRootId = u"1";
         stale.clientName = u"STALE";
-        stale.reportMask = tw::M_REP_IAMHERE;
+        stale.kind = tw::ReportKind::IAmHere;
         sendReportFrom("127.0.0.9", serverPort, stale);
         for (int i = 0; i < hosts; ++i) {
             tw::ReportPacket r;
@@ -35,7 +35,7 @@ FakeClient::Options network(int port, int serverPort, int hosts) {
             r.clientFqdn = tw::utf8ToUtf16("PC-" + n + ".EXAMPLE.TEST");
             r.msgRootId = p.msgRootId;
             r.msgGuid = p.msgGuid;
-            r.reportMask = tw::M_REP_IAMHERE;
+            r.kind = tw::ReportKind::IAmHere;
             sendReportFrom("127.0.0." + n, serverPort, r);
         }
     };
@@ -86,7 +86,7 @@ TEST_F(EngineTest, newClientsScan_writesTheAnswersAsANewDatabaseAndReloadsIt) {
     ASSERT_EQ(ctx.tree.records().size(), 5u);
     EXPECT_EQ(record(1).name, QStringLiteral("Clients scanner"));
     EXPECT_EQ(record(1).folder, 1);
-    EXPECT_EQ(record(2).checkMark, kMarkUnchecked);
+    EXPECT_EQ(record(2).checkMark, CheckMark::Unchecked);
     EXPECT_TRUE(fatals.isEmpty());
     EXPECT_NE(
         debugLogText().find("SENDER: === #M_SYS_CLIENT_DISCOVER BROADCAST PROBE LAUNCHED ====\r\n"),
@@ -160,6 +160,7 @@ TEST_F(EngineTest, scannerRefusesUnusableBroadcastAddressAndEmptyChecks) {
     const QString noneChecked = QStringLiteral("Error: No checked clients for testing");
 
     cfg.Broadcast_IP = QStringLiteral("255.255.255.255");
+    settings.replace(cfg);
     engine->startNewClientsScan();  // discovery needs the address in either mode
     EXPECT_EQ(boxes, QStringList{badAddress});
     engine->startCheck(true);  // unicast check: the address does not matter
@@ -174,10 +175,10 @@ TEST_F(EngineTest, scannerRefusesUnusableBroadcastAddressAndEmptyChecks) {
                      [&](const QString& t, const QString& s, tw::platform::BoxIcon) {
                          seen << t + QStringLiteral(": ") + s;
                      });
-    cfg.Broadcast = 1;
+    settings.setBroadcast(1, cfg.Broadcast_IP);
     other.startCheck(true);
     other.startCheck(false);
-    cfg.Broadcast = 0;
+    settings.setBroadcast(0, cfg.Broadcast_IP);
     other.startCheck(false);
     EXPECT_EQ(seen, (QStringList{badAddress, badAddress, noneChecked}));
 }

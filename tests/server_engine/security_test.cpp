@@ -102,6 +102,7 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
     for (const auto& p : verifiedSince(network, seen)) EXPECT_EQ(p.systemMessage, 5);
 
     cfg.ProtoUseTCP = 1;
+    settings.replace(cfg);
     statuses.clear();
     seen = network.count();
     engine->sendRequest(QStringLiteral("signed over TCP"));
@@ -110,6 +111,7 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
 
     ASSERT_TRUE(waitUntil([&] { return statusSeen(QStringLiteral("Sending finished")); }));
     cfg.Broadcast = 1;
+    settings.replace(cfg);
     seen = network.count();
     engine->sendRequest(QStringLiteral("signed broadcast"));
     ASSERT_TRUE(network.waitForCount(seen + 1));
@@ -143,7 +145,7 @@ TEST_F(SecurityTest, officeKey_forgedConfirmationsAreRejectedAndTheRealOneCounts
     tw::ReportPacket confirmed;
     confirmed.msgRootId = u"R";
     confirmed.msgGuid = u"G";
-    confirmed.reportMask = tw::M_REP_CONFIRMED;
+    confirmed.kind = tw::ReportKind::Confirmed;
     const auto record = confirmed.serialize();
     auth::Key wrong = keys.office;
     wrong.bytes[0] ^= 1;
@@ -181,7 +183,7 @@ TEST_F(SecurityTest, officeKey_forgedConfirmationsAreRejectedAndTheRealOneCounts
     ASSERT_TRUE(waitUntil([&] { return state(3) == 2; }));
     {
         std::lock_guard lock(ctx.clientsLock);
-        ctx.tree.records()[3].deliveryState = 0;
+        ctx.tree.records()[3].deliveryState = tw::server::DeliveryState::None;
     }
     sendRaw(real, tw::Transport::Udp);
     ASSERT_TRUE(waitFor([&] {
@@ -209,7 +211,7 @@ TEST_F(SecurityTest, discoveryIsSignedAndAForgedPresenceAnswerNeverReachesTheSca
     tw::ReportPacket here;
     here.msgRootId = probe[0].msgRootId;
     here.clientName = u"INTRUDER";
-    here.reportMask = tw::M_REP_IAMHERE;
+    here.kind = tw::ReportKind::IAmHere;
     sendReportFrom("127.0.0.7", cfg.PortListen, here);
     here.clientName = u"PC-REAL";
     const auto r = here.serialize();

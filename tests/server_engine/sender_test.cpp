@@ -59,7 +59,7 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
     EXPECT_EQ(captions,
               (QStringList{QStringLiteral("Stop sending"), QStringLiteral("Send message")}));
 
-    b.answer(pb, tw::M_REP_CONFIRMED);
+    b.answer(pb, tw::ReportKind::Confirmed);
     ASSERT_TRUE(waitUntil([&] { return state(3) == 2; }));
 
     // The waiting time ends: the silent client is not delivered, the summary goes out.
@@ -78,7 +78,7 @@ TEST_F(EngineTest, unicastMailing_eachClientGetsItsOwnGuidAndOnlyItsReportCounts
         << events;
 
     // A report that comes late still replaces "Not delivered".
-    a.answer(pa, tw::M_REP_DELIVERED);
+    a.answer(pa, tw::ReportKind::Delivered);
     ASSERT_TRUE(waitUntil([&] { return state(2) == 1; }));
 }
 
@@ -223,7 +223,7 @@ TEST_F(EngineTest, broadcastMailing_sendsOneDatagramAndGivesEveryClientTheRootId
     // Reports come back by address.
     tw::ReportPacket r;
     r.msgRootId = packet.msgRootId;
-    r.reportMask = tw::M_REP_DELIVERED;
+    r.kind = tw::ReportKind::Delivered;
     sendReportFrom("127.0.0.3", cfg.PortListen, r);
     ASSERT_TRUE(waitUntil([&] { return state(3) == 1; }));
     EXPECT_EQ(network.count(), 1u);
@@ -244,10 +244,11 @@ TEST_F(EngineTest, sendRequestWithoutTextOrCheckedClientIsIgnored) {
 TEST_F(EngineTest, udpWarningIsShownOncePerConfiguration) {
     startEngine();
     EXPECT_TRUE(engine->takeUdpWarning());
-    EXPECT_EQ(cfg.WarningMask & 1, 1);
+    EXPECT_EQ(settings.snapshot().WarningMask & 1, 1);
     EXPECT_FALSE(engine->takeUdpWarning());
     cfg.WarningMask = 0;
     cfg.ProtoUseTCP = 1;
+    settings.replace(cfg);
     EXPECT_FALSE(engine->takeUdpWarning());
     EXPECT_EQ(engine->broadcastIndicator(), QStringLiteral("UNICAST"));
 }

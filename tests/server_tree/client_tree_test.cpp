@@ -37,74 +37,74 @@ struct SmallTree {
         e = add(tree, root, false);
         tree.rebuildIndex();
     }
-    std::uint8_t mark(int i) const { return tree.records()[static_cast<std::size_t>(i)].checkMark; }
+    CheckMark mark(int i) const { return tree.records()[static_cast<std::size_t>(i)].checkMark; }
     std::uint8_t state(int i) const {
-        return tree.records()[static_cast<std::size_t>(i)].deliveryState;
+        return bitsOf(tree.records()[static_cast<std::size_t>(i)].deliveryState);
     }
     // What a click on an item's box does with the state the box shows afterwards.
-    void click(int i, std::uint8_t value) {
+    void click(int i, CheckMark value) {
         tree.records()[static_cast<std::size_t>(i)].checkMark = value;
         if (tree.records()[static_cast<std::size_t>(i)].folder) tree.checkSubtree(i, value);
-        tree.updateUpwards(i, value, TreeMode::Check);
+        tree.updateUpwards(i, value);
     }
     // What the sender and the report listener do: store the state, then update upwards.
     void report(int i, std::uint8_t s) {
-        tree.records()[static_cast<std::size_t>(i)].deliveryState = s;
-        tree.updateUpwards(i, s, TreeMode::Icons);
+        tree.records()[static_cast<std::size_t>(i)].deliveryState = static_cast<DeliveryState>(s);
+        tree.updateUpwards(i, static_cast<DeliveryState>(s));
     }
 };
 
 TEST(ClientTreeCheck, rootChecksAndUnchecksEveryItem) {
     SmallTree t;
-    t.click(t.root, kMarkChecked);
-    for (const ClientRecord& r : t.tree.records()) EXPECT_EQ(r.checkMark, kMarkChecked);
+    t.click(t.root, CheckMark::Checked);
+    for (const ClientRecord& r : t.tree.records()) EXPECT_EQ(r.checkMark, CheckMark::Checked);
     EXPECT_TRUE(t.tree.anyChecked());
-    t.click(t.root, kMarkUnchecked);
-    for (const ClientRecord& r : t.tree.records()) EXPECT_EQ(r.checkMark, kMarkUnchecked);
+    t.click(t.root, CheckMark::Unchecked);
+    for (const ClientRecord& r : t.tree.records()) EXPECT_EQ(r.checkMark, CheckMark::Unchecked);
     EXPECT_FALSE(t.tree.anyChecked());
 }
 
 TEST(ClientTreeCheck, oneOfThreeMakesFolderAndAncestorsPartlyAllThreeMakeItChecked) {
     SmallTree t;
-    t.click(t.a, kMarkChecked);
-    EXPECT_EQ(t.mark(t.office), kMarkPartly);
-    EXPECT_EQ(t.mark(t.root), kMarkPartly);
-    EXPECT_EQ(t.mark(t.floor), kMarkUnchecked);
-    t.click(t.b, kMarkChecked);
-    t.click(t.c, kMarkChecked);
-    EXPECT_EQ(t.mark(t.office), kMarkChecked);
-    EXPECT_EQ(t.mark(t.root), kMarkPartly);
+    t.click(t.a, CheckMark::Checked);
+    EXPECT_EQ(t.mark(t.office), CheckMark::Partly);
+    EXPECT_EQ(t.mark(t.root), CheckMark::Partly);
+    EXPECT_EQ(t.mark(t.floor), CheckMark::Unchecked);
+    t.click(t.b, CheckMark::Checked);
+    t.click(t.c, CheckMark::Checked);
+    EXPECT_EQ(t.mark(t.office), CheckMark::Checked);
+    EXPECT_EQ(t.mark(t.root), CheckMark::Partly);
     // and back: one unchecked again takes the checked bit's count down, not just adds
-    t.click(t.b, kMarkUnchecked);
-    EXPECT_EQ(t.mark(t.office), kMarkPartly);
-    t.click(t.a, kMarkUnchecked);
-    t.click(t.c, kMarkUnchecked);
-    EXPECT_EQ(t.mark(t.office), kMarkUnchecked);
-    EXPECT_EQ(t.mark(t.root), kMarkUnchecked);
+    t.click(t.b, CheckMark::Unchecked);
+    EXPECT_EQ(t.mark(t.office), CheckMark::Partly);
+    t.click(t.a, CheckMark::Unchecked);
+    t.click(t.c, CheckMark::Unchecked);
+    EXPECT_EQ(t.mark(t.office), CheckMark::Unchecked);
+    EXPECT_EQ(t.mark(t.root), CheckMark::Unchecked);
 }
 
 TEST(ClientTreeCheck, partlyMarkPassedDownMakesEveryItemBelowChecked) {
     SmallTree t;
-    const std::vector<int> set = t.tree.checkSubtree(t.floor, kMarkPartly);
+    const std::vector<int> set = t.tree.checkSubtree(t.floor, CheckMark::Partly);
     EXPECT_EQ(set, (std::vector<int>{t.lab, t.d}));
-    EXPECT_EQ(t.mark(t.lab), kMarkChecked);
-    EXPECT_EQ(t.mark(t.d), kMarkChecked);
+    EXPECT_EQ(t.mark(t.lab), CheckMark::Checked);
+    EXPECT_EQ(t.mark(t.d), CheckMark::Checked);
     EXPECT_TRUE(t.tree.anyChecked());
 }
 
 TEST(ClientTreeCheck, updateReturnsTheItemAndItsAncestors) {
     SmallTree t;
-    t.tree.records()[7].checkMark = kMarkChecked;
-    EXPECT_EQ(t.tree.updateUpwards(t.d, kMarkChecked, TreeMode::Check),
+    t.tree.records()[7].checkMark = CheckMark::Checked;
+    EXPECT_EQ(t.tree.updateUpwards(t.d, CheckMark::Checked),
               (std::vector<int>{t.d, t.lab, t.floor, t.root}));
-    EXPECT_TRUE(t.tree.updateUpwards(99, 2, TreeMode::Check).empty());
-    EXPECT_TRUE(t.tree.updateUpwards(-1, 2, TreeMode::Check).empty());
+    EXPECT_TRUE(t.tree.updateUpwards(99, CheckMark::Checked).empty());
+    EXPECT_TRUE(t.tree.updateUpwards(-1, CheckMark::Checked).empty());
 }
 
 TEST(ClientTreeCheck, partlyCheckedFolderAloneDoesNotCountAsChecked) {
     SmallTree t;
-    t.tree.updateUpwards(t.lab, kMarkPartly, TreeMode::Check);
-    EXPECT_EQ(t.mark(t.floor), kMarkPartly);
+    t.tree.updateUpwards(t.lab, CheckMark::Partly);
+    EXPECT_EQ(t.mark(t.floor), CheckMark::Partly);
     EXPECT_FALSE(t.tree.anyChecked());
 }
 
@@ -154,7 +154,7 @@ TEST(ClientTreeIcons, resetClearsEveryStateAndGuidAndLaterUpdatesStartFromThere)
     t.report(t.d, 9);
     t.tree.resetDeliveryStates();
     for (const ClientRecord& r : t.tree.records()) {
-        EXPECT_EQ(r.deliveryState, 0);
+        EXPECT_EQ(r.deliveryState, DeliveryState::None);
         EXPECT_TRUE(r.messageGuid.isEmpty());
     }
     t.report(t.b, 1);
@@ -174,9 +174,10 @@ TEST(ClientTreeIndex, listReplacedWithoutRebuildIsReindexedBeforeUse) {
     }
     tree.records() = bigger;  // no rebuildIndex()
     const int last = static_cast<int>(bigger.size()) - 1;
-    tree.records()[static_cast<std::size_t>(last)].deliveryState = 2;
-    EXPECT_EQ(tree.updateUpwards(last, 2, TreeMode::Icons), (std::vector<int>{last, last - 1, 0}));
-    EXPECT_EQ(tree.records()[0].deliveryState, 2);
+    tree.records()[static_cast<std::size_t>(last)].deliveryState = DeliveryState::Confirmed;
+    EXPECT_EQ(tree.updateUpwards(last, DeliveryState::Confirmed),
+              (std::vector<int>{last, last - 1, 0}));
+    EXPECT_EQ(tree.records()[0].deliveryState, DeliveryState::Confirmed);
 }
 
 TEST(ClientTreeIndex, parentThatDoesNotComeBeforeItsChildIsTreatedAsNone) {
@@ -186,7 +187,7 @@ TEST(ClientTreeIndex, parentThatDoesNotComeBeforeItsChildIsTreatedAsNone) {
     tree.records()[1].parentIndex = 1;  // itself
     tree.records()[0].parentIndex = 1;  // a cycle through the root
     tree.rebuildIndex();
-    EXPECT_EQ(tree.updateUpwards(1, 4, TreeMode::Icons), (std::vector<int>{1}));
+    EXPECT_EQ(tree.updateUpwards(1, DeliveryState::NotDelivered), (std::vector<int>{1}));
     EXPECT_TRUE(tree.children(0).empty());
 }
 
@@ -212,32 +213,35 @@ TEST(ClientTreeIndex, randomClicksAndReportsAgreeWithRecomputingFromChildren) {
         tree.rebuildIndex();
         ClientsList& list = tree.records();
         const int n = static_cast<int>(list.size());
-        const std::uint8_t states[] = {0, 1, 2, 4, 9};
+        const DeliveryState states[] = {DeliveryState::None, DeliveryState::Delivered,
+                                        DeliveryState::Confirmed, DeliveryState::NotDelivered,
+                                        DeliveryState::Active};
 
         for (int step = 0; step < 300; ++step) {
             const int i = static_cast<int>(rng() % static_cast<unsigned>(n));
             const unsigned op = rng() % 10;
             if (op < 5 && !list[static_cast<std::size_t>(i)].folder) {  // reports are for clients
-                const std::uint8_t s = states[rng() % 5];
+                const DeliveryState s = states[rng() % 5];
                 list[static_cast<std::size_t>(i)].deliveryState = s;
-                tree.updateUpwards(i, s, TreeMode::Icons);
+                tree.updateUpwards(i, s);
             } else if (op < 9) {
-                const std::uint8_t m = (rng() % 2) ? kMarkChecked : kMarkUnchecked;
+                const CheckMark m = (rng() % 2) ? CheckMark::Checked : CheckMark::Unchecked;
                 list[static_cast<std::size_t>(i)].checkMark = m;
                 if (list[static_cast<std::size_t>(i)].folder) tree.checkSubtree(i, m);
-                tree.updateUpwards(i, m, TreeMode::Check);
+                tree.updateUpwards(i, m);
             } else {
                 tree.resetDeliveryStates();
             }
             // after every step every folder with children equals the OR of them
             for (int f : folders) {
-                std::uint8_t mark = 0, state = 0;
+                CheckMark mark{};
+                DeliveryState state{};
                 bool any = false;
                 for (int j = f + 1; j < n; ++j)
                     if (list[static_cast<std::size_t>(j)].parentIndex == f) {
                         any = true;
-                        mark |= list[static_cast<std::size_t>(j)].checkMark;
-                        state |= list[static_cast<std::size_t>(j)].deliveryState;
+                        mark = mark | list[static_cast<std::size_t>(j)].checkMark;
+                        state = state | list[static_cast<std::size_t>(j)].deliveryState;
                     }
                 if (!any) continue;
                 ASSERT_EQ(list[static_cast<std::size_t>(f)].deliveryState, state)

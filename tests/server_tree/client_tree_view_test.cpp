@@ -71,7 +71,7 @@ protected:
 
     QTreeWidgetItem* item(int i) const { return view->item(i); }
     Qt::CheckState shown(int i) const { return item(i)->checkState(0); }
-    std::uint8_t mark(int i) const {
+    tw::server::CheckMark mark(int i) const {
         return clients.records()[static_cast<std::size_t>(i)].checkMark;
     }
 
@@ -100,8 +100,9 @@ protected:
     // What the sender and the report listener do under the lock; the window redraws later.
     QVector<int> report(int i, std::uint8_t state) {
         std::lock_guard<std::mutex> guard(lock);
-        clients.records()[static_cast<std::size_t>(i)].deliveryState = state;
-        const auto changed = clients.updateUpwards(i, state, TreeMode::Icons);
+        const auto s = static_cast<tw::server::DeliveryState>(state);
+        clients.records()[static_cast<std::size_t>(i)].deliveryState = s;
+        const auto changed = clients.updateUpwards(i, s);
         return QVector<int>(changed.begin(), changed.end());
     }
 
@@ -137,7 +138,7 @@ TEST_F(TreeWindow, rootBoxChecksEveryItemAndUnchecksThemAgain) {
     clickBox(kRoot);
     for (int i = 0; i < kCount; ++i) {
         EXPECT_EQ(shown(i), Qt::Checked) << i;
-        EXPECT_EQ(mark(i), tw::server::kMarkChecked) << i;
+        EXPECT_EQ(mark(i), tw::server::CheckMark::Checked) << i;
     }
     EXPECT_TRUE(checkedAtSignal);  // the click was acted on before the window heard of it
     clickBox(kRoot);
@@ -169,7 +170,7 @@ TEST_F(TreeWindow, captionClickChangesNothing) {
     EXPECT_EQ(tree->currentItem(), item(kB));
     for (int i = 0; i < kCount; ++i) {
         EXPECT_EQ(shown(i), Qt::Unchecked) << i;
-        EXPECT_EQ(mark(i), tw::server::kMarkUnchecked) << i;
+        EXPECT_EQ(mark(i), tw::server::CheckMark::Unchecked) << i;
     }
 }
 
@@ -178,7 +179,7 @@ TEST_F(TreeWindow, boxClickOnAnItemThatIsNotCurrentActsOnThatItem) {
     clickBox(kLab);
     EXPECT_EQ(tree->currentItem(), item(kLab));
     EXPECT_EQ(shown(kE), Qt::Unchecked);
-    EXPECT_EQ(mark(kE), tw::server::kMarkUnchecked);
+    EXPECT_EQ(mark(kE), tw::server::CheckMark::Unchecked);
     for (int i : {kLab, kL1, kL2, kFloor}) EXPECT_EQ(shown(i), Qt::Checked) << i;
     EXPECT_EQ(shown(kRoot), Qt::PartiallyChecked);
 }
@@ -187,10 +188,10 @@ TEST_F(TreeWindow, spaceTogglesTheCurrentItem) {
     tree->setFocus();
     tree->setCurrentItem(item(kFloor));
     QTest::keyClick(tree, Qt::Key_Space);
-    for (int i : {kFloor, kLab, kL1, kL2}) EXPECT_EQ(mark(i), tw::server::kMarkChecked) << i;
+    for (int i : {kFloor, kLab, kL1, kL2}) EXPECT_EQ(mark(i), tw::server::CheckMark::Checked) << i;
     EXPECT_EQ(shown(kRoot), Qt::PartiallyChecked);
     QTest::keyClick(tree, Qt::Key_Space);
-    for (int i = 0; i < kCount; ++i) EXPECT_EQ(mark(i), tw::server::kMarkUnchecked) << i;
+    for (int i = 0; i < kCount; ++i) EXPECT_EQ(mark(i), tw::server::CheckMark::Unchecked) << i;
 }
 
 TEST_F(TreeWindow, contextMenuEventBecomesRightClickAtTheCursor) {

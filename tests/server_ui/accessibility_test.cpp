@@ -86,11 +86,11 @@ TEST_F(AccessibilityTest, treeItemsSayTheirCheckAndDeliveryState) {
     {
         std::lock_guard guard(lock);
         auto& anna = clients.records()[2];
-        anna.deliveryState = 2;
+        anna.deliveryState = tw::server::DeliveryState::Confirmed;
         anna.reportTime = QStringLiteral("10:41:07");
-        clients.updateUpwards(2, 2, tw::server::TreeMode::Icons);
-        clients.records()[3].deliveryState = 4;
-        clients.updateUpwards(3, 4, tw::server::TreeMode::Icons);
+        clients.updateUpwards(2, tw::server::DeliveryState::Confirmed);
+        clients.records()[3].deliveryState = tw::server::DeliveryState::NotDelivered;
+        clients.updateUpwards(3, tw::server::DeliveryState::NotDelivered);
     }
     view.refreshAll();
     view.expandItem(0);

@@ -20,7 +20,7 @@ protected:
     // Opens the dialog as the program does, changes every field, and leaves by `key`
     // (Escape, Enter) or by the close box when key is 0.
     std::unique_ptr<SettingsDialog> openAndEdit() {
-        auto d = std::make_unique<SettingsDialog>(*programDocument(), nullptr, config, texts);
+        auto d = std::make_unique<SettingsDialog>(*programDocument(), nullptr, settings, texts);
         QDialog* w = d->dialog();
         w->show();
         w->activateWindow();
@@ -34,10 +34,10 @@ protected:
         return d;
     }
     void expectUnchanged() {
-        EXPECT_EQ(config.Broadcast, 0);
-        EXPECT_EQ(config.Broadcast_IP, QStringLiteral("0.0.0.0"));
-        EXPECT_EQ(config.SaveFormatName, 1);
-        EXPECT_EQ(config.SaveFormatValue, 1);
+        EXPECT_EQ(settings.snapshot().Broadcast, 0);
+        EXPECT_EQ(settings.snapshot().Broadcast_IP, QStringLiteral("0.0.0.0"));
+        EXPECT_EQ(settings.snapshot().SaveFormatName, 1);
+        EXPECT_EQ(settings.snapshot().SaveFormatValue, 1);
     }
 };
 
@@ -59,13 +59,13 @@ TEST_F(SettingsTest, EscapeAndCloseDiscardEnterConfirmsReopenShowsConfirmed) {
         QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
         EXPECT_TRUE(QTest::qWaitFor([&] { return !d->dialog()->isVisible(); }));
         EXPECT_EQ(d->dialog()->result(), QDialog::Accepted);
-        EXPECT_EQ(config.Broadcast, 1);
-        EXPECT_EQ(config.Broadcast_IP, QStringLiteral("10.1.2.255"));
-        EXPECT_EQ(config.SaveFormatName, 2);
-        EXPECT_EQ(config.SaveFormatValue, 0);
+        EXPECT_EQ(settings.snapshot().Broadcast, 1);
+        EXPECT_EQ(settings.snapshot().Broadcast_IP, QStringLiteral("10.1.2.255"));
+        EXPECT_EQ(settings.snapshot().SaveFormatName, 2);
+        EXPECT_EQ(settings.snapshot().SaveFormatValue, 0);
     }
     // The record, not the file, fills it again.
-    SettingsDialog again(*programDocument(), nullptr, config, texts);
+    SettingsDialog again(*programDocument(), nullptr, settings, texts);
     EXPECT_TRUE(again.built().widget<QCheckBox>(Id::Check_Settings_Broad)->isChecked());
     EXPECT_EQ(again.built().widget<Ipv4Field>(Id::IpAddr_Settings)->address(),
               QStringLiteral("10.1.2.255"));

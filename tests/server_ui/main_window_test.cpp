@@ -174,7 +174,7 @@ TEST_F(MainWindowTest, EditorHoldsAtMost500Characters) {
 
 TEST_F(MainWindowTest, StartUpTextsAndStatusBar) {
     config.Timer = 17;
-    config.Measure = 2;
+    config.Measure = tw::server::TimeUnit::Hours;
     makeWindow();
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Tellwick Server v1.53"));
     EXPECT_TRUE(window->statusText().contains(
@@ -191,8 +191,8 @@ TEST_F(MainWindowTest, StartUpTextsAndStatusBar) {
     // The timer fields change the settings record at once.
     spin->setValue(42);
     combo->setCurrentIndex(0);
-    EXPECT_EQ(config.Timer, 42);
-    EXPECT_EQ(config.Measure, 0);
+    EXPECT_EQ(settings.snapshot().Timer, 42);
+    EXPECT_EQ(settings.snapshot().Measure, tw::server::TimeUnit::Seconds);
 
     window->setSendCaption(QStringLiteral("Stop sending"));
     EXPECT_EQ(window->sendButton()->text(), QStringLiteral("Stop sending"));

@@ -28,9 +28,9 @@ protected:
         config.PortListen = tw::test::freePort();
         config.PortSender = tw::test::freePort();
         config.Timer = 2;
-        config.Measure = 0;
+        config.Measure = tw::server::TimeUnit::Seconds;
         config.Broadcast_IP = QStringLiteral("127.255.255.255");
-        ctx.config = &config;
+        ctx.settings = &settings;
         ctx.hostName = QStringLiteral("TESTHOST");
         makeWindow();
         treeView = std::make_unique<ClientTreeView>(window->tree(), ctx.tree, ctx.clientsLock);
@@ -74,7 +74,7 @@ TEST_F(OutcomeWindowTest, countsFollowUpFilterAndHistoryOfOneMailing) {
     ASSERT_TRUE(waitUntil([&] { return during.match(outcome()).hasMatch(); }))
         << outcome().toStdString();
     ASSERT_TRUE(b.waitForCount(1));
-    b.answer(b.received()[0], tw::M_REP_CONFIRMED);
+    b.answer(b.received()[0], tw::ReportKind::Confirmed);
     ASSERT_TRUE(waitUntil([&] { return outcome().startsWith(QStringLiteral("Confirmed 1 ")); }));
 
     // The waiting time ends: C never answered.
@@ -122,7 +122,7 @@ TEST_F(OutcomeWindowTest, countsFollowUpFilterAndHistoryOfOneMailing) {
 
     // A late confirmation reaches the counts and the history.
     ASSERT_TRUE(c.waitForCount(1));
-    c.answer(c.received()[0], tw::M_REP_CONFIRMED);
+    c.answer(c.received()[0], tw::ReportKind::Confirmed);
     ASSERT_TRUE(waitUntil([&] { return outcome().startsWith(QStringLiteral("Confirmed 2 ")); }));
 
     HistoryDialog history(engine->historyFile(), texts);

@@ -7,6 +7,7 @@
 
 #include "server/data/config.h"
 #include "server/data/texts.h"
+#include "server/engine/server_settings.h"
 #include "server/ui/layout/ui_document.h"
 #include "server/ui/main_window.h"
 #include "server/ui/resources.h"
@@ -35,19 +36,23 @@ struct Popup {
 class MainWindowTest : public ::testing::Test {
 protected:
     void makeWindow() {
-        window = std::make_unique<MainWindow>(programDocument(), config, texts,
+        settings.replace(config);
+        window = std::make_unique<MainWindow>(programDocument(), settings, texts,
                                               dir / "templates.ini", &notifier);
         ASSERT_TRUE(window->isValid());
         window->setMenuPopup([this](QMenu* m, const QPoint& p) { popups.push_back({m, p}); });
         window->setBroadcastIndicatorSource([this] {
-            return config.Broadcast == 1 ? QStringLiteral("BROADCAST") : QStringLiteral("UNICAST");
+            return settings.snapshot().Broadcast == 1 ? QStringLiteral("BROADCAST")
+                                                      : QStringLiteral("UNICAST");
         });
         window->showAtConfiguredGeometry();
         QApplication::processEvents();
     }
 
     tw::test::TempDir dir;
+    // The settings a test starts from; makeWindow() hands them to the owner.
     tw::server::ServerConfig config;
+    tw::server::ServerSettings settings;
     tw::server::InterfaceTexts texts = englishTexts();
     tw::test::RecordingNotifier notifier;
     std::unique_ptr<MainWindow> window;
