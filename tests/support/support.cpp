@@ -1,8 +1,6 @@
 #include "tests/support/support.h"
 
-#include <fcntl.h>
 #include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QByteArray>
@@ -10,6 +8,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <array>
 #include <asio.hpp>
@@ -18,8 +17,6 @@
 #include <random>
 #include <sstream>
 #include <stdexcept>
-
-extern char** environ;
 
 namespace tw::test {
 
@@ -50,69 +47,62 @@ std::filesystem::path binPath(const std::string& program) {
     return std::filesystem::path(dir ? dir : "build/bin") / program;
 }
 
-Process::Process(const std::filesystem::path& program, Options options) {
+Process::Process(const std::filesystem::path& program, Options options)
+    : process_(std::make_unique<QProcess>()) {
     outFile_ = dir_ / "stdout";
     errFile_ = dir_ / "stderr";
-    std::map<std::string, std::string> env;
-    for (char** e = environ; *e; ++e) {
-        std::string kv = *e;
-        const auto eq = kv.find('=');
-        if (eq != std::string::npos) env[kv.substr(0, eq)] = kv.substr(eq + 1);
-    }
-    for (const auto& k : options.unsetEnv) env.erase(k);
-    for (const auto& [k, v] : options.env) env[k] = v;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    for (const auto& k : options.unsetEnv) env.remove(QString::fromStdString(k));
+    for (const auto& [k, v] : options.env)
+        env.insert(QString::fromStdString(k), QString::fromStdString(v));
+    QStringList args;
+    for (const auto& a : options.args) args << QString::fromStdString(a);
 
-    std::vector<std::string> envStrings;
-    for (const auto& [k, v] : env) envStrings.push_back(k + "=" + v);
-    std::vector<std::string> argStrings{program.string()};
-    for (const auto& a : options.args) argStrings.push_back(a);
-
-    pid_ = fork();
-    if (pid_ < 0) throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        std::vector<char*> argv, envp;
-        for (auto& s : argStrings) argv.push_back(s.data());
-        argv.push_back(nullptr);
-        for (auto& s : envStrings) envp.push_back(s.data());
-        envp.push_back(nullptr);
-        const int out = ::open(outFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int err = ::open(errFile_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        const int in = ::open("/dev/null", O_RDONLY);
-        dup2(in, 0);
-        dup2(out, 1);
-        dup2(err, 2);
-        setpgid(0, 0);
-        if (!options.workDir.empty() && chdir(options.workDir.c_str()) != 0) _exit(127);
-        execve(argv[0], argv.data(), envp.data());
-        _exit(127);
+    process_->setProgram(QString::fromStdString(program.string()));
+    process_->setArguments(args);
+    process_->setProcessEnvironment(env);
+    if (!options.workDir.empty())
+        process_->setWorkingDirectory(QString::fromStdString(options.workDir.string()));
+    // Output goes to files, so that it can be read while the child still runs and no event
+    // loop is needed to collect it.
+    process_->setStandardInputFile(QProcess::nullDevice());
+    process_->setStandardOutputFile(QString::fromStdString(outFile_.string()));
+    process_->setStandardErrorFile(QString::fromStdString(errFile_.string()));
+    // A group of its own: a terminal's Ctrl+C meant for the test run does not reach the child
+    // first, and the test decides how it ends.
+    process_->setChildProcessModifier([] { ::setpgid(0, 0); });
+    process_->start();
+    if (!process_->waitForStarted(30000)) {
+        status_ = 127;  // as a shell reports a program it cannot run
+        return;
     }
+    pid_ = static_cast<int>(process_->processId());
 }
 
 Process::~Process() {
     if (running()) {
-        kill(pid_, SIGKILL);
+        ::kill(pid_, SIGKILL);
         wait(std::chrono::seconds(5));
     }
 }
 
 bool Process::running() {
     if (status_) return false;
-    int st = 0;
-    const pid_t r = waitpid(pid_, &st, WNOHANG);
-    if (r == pid_) {
-        status_ = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-        return false;
-    }
-    return r == 0;
+    if (process_->state() != QProcess::NotRunning && !process_->waitForFinished(0)) return true;
+    status_ = process_->exitStatus() == QProcess::NormalExit ? process_->exitCode()
+                                                             : 128 + process_->exitCode();
+    return false;
 }
 
 std::optional<int> Process::wait(std::chrono::milliseconds timeout) {
-    waitFor([&] { return !running(); }, timeout);
+    if (!status_ && process_->state() != QProcess::NotRunning)
+        process_->waitForFinished(static_cast<int>(timeout.count()));
+    running();
     return status_;
 }
 
 void Process::signal(int sig) {
-    if (running()) kill(pid_, sig);
+    if (running()) ::kill(pid_, sig);
 }
 
 std::string Process::out() const { return readFile(outFile_); }

@@ -13,6 +13,7 @@
 
 #include "common/net.h"
 
+class QProcess;
 class QTemporaryDir;
 
 namespace tw::test {
@@ -39,7 +40,8 @@ void writeFile(const std::filesystem::path& p, const std::string& bytes);
 // Path of a program built into build/bin (TELLWICK_BIN_DIR set by CTest).
 std::filesystem::path binPath(const std::string& program);
 
-// A child process with its standard output and error captured to files.
+// A child process (QProcess) with its standard output and error captured to files; usable
+// without an event loop.
 class Process {
 public:
     struct Options {
@@ -60,10 +62,11 @@ public:
     std::string err() const;
 
 private:
+    TempDir dir_;
+    std::filesystem::path outFile_, errFile_;
+    std::unique_ptr<QProcess> process_;
     int pid_ = -1;
     std::optional<int> status_;
-    std::filesystem::path outFile_, errFile_;
-    TempDir dir_;
 };
 
 // Options with just arguments (and extra environment variables).
