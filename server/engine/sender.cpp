@@ -73,6 +73,14 @@ public:
         settled_.wait(lock, [&] { return done_ == items_.size() && busy_ == 0; });
     }
 
+    // Leaves the rest of the batch unsigned and waits until the helpers have let go of it (at
+    // most the one signature each is making).
+    void abandon() {
+        next_ = items_.size();
+        std::unique_lock lock(mutex_);
+        settled_.wait(lock, [&] { return busy_ == 0; });
+    }
+
 private:
     void signSome() {
         const std::size_t n = items_.size();
@@ -211,17 +219,24 @@ struct UnicastPass {
         return true;
     }
 
-    // As runUdp, in batches: while the packets of one batch are signed, those of the batch
-    // before go out.
+    // As runUdp, in batches. While the packets of one batch are signed, those of the batch
+    // before go out and the records of the batch after get their ids, so that the pass's
+    // thread joins the signing only with what is left of it.
     bool runSignedUdp() {
         net::UdpSender udp;
         BatchSigner signer(*job.signingKey);
-        std::vector<Prepared> signing, sending;
-        const auto startSigning = [&] {
-            std::vector<std::vector<std::uint8_t>*> blocks;
-            blocks.reserve(signing.size());
-            for (auto& p : signing) blocks.push_back(&p.bytes);
-            signer.begin(std::move(blocks));
+        std::vector<Prepared> sending, signing, next;
+        std::size_t i = 0;
+        const std::size_t size = core.ctx.tree.records().size();
+        // With the lock: the records of the batch after `signing` get their ids.
+        const auto prepareBatch = [&](std::vector<Prepared>& batch) {
+            batch.clear();
+            for (; i < size && batch.size() < job.signingBatch; ++i) {
+                if (!chosen(core.ctx.tree.records()[i])) continue;
+                if (token.stopped) return false;
+                batch.push_back(prepare(i));
+            }
+            return true;
         };
         // Without the lock: sends the batch whose signatures are done. Returns the positions
         // whose send failed, for the records once the lock is held again.
@@ -236,25 +251,32 @@ struct UnicastPass {
                 }
             }
         };
-        std::size_t i = 0;
-        const std::size_t size = core.ctx.tree.records().size();
+        if (!prepareBatch(signing)) return false;
+        lock.unlock();
         for (;;) {
-            // With the lock: the next batch's records get their ids.
-            signing.clear();
-            for (; i < size && signing.size() < job.signingBatch; ++i) {
-                if (!chosen(core.ctx.tree.records()[i])) continue;
-                if (token.stopped) return false;
-                signing.push_back(prepare(i));
+            if (!signing.empty()) {
+                std::vector<std::vector<std::uint8_t>*> blocks;
+                blocks.reserve(signing.size());
+                for (auto& p : signing) blocks.push_back(&p.bytes);
+                signer.begin(std::move(blocks));
             }
-            lock.unlock();
-            if (!signing.empty()) startSigning();
             std::vector<std::size_t> failed;
             sendAll(failed);
-            if (!signing.empty()) signer.finish();
-            if (!relock()) return false;
+            // A stopped pass sends nothing more: what is still being signed is dropped.
+            if (!relock()) {
+                signer.abandon();
+                return false;
+            }
             for (const std::size_t f : failed) markNotDelivered(f);
             if (signing.empty()) return true;
+            if (!prepareBatch(next)) {
+                signer.abandon();
+                return false;
+            }
+            lock.unlock();
+            signer.finish();
             sending.swap(signing);
+            signing.swap(next);
         }
     }
 

@@ -1,5 +1,8 @@
 // A keyed server over loopback: every packet it sends carries a signature that the operator's
 // public key verifies, and with the office key a report without a valid MAC changes nothing.
+#include <atomic>
+#include <future>
+
 #include "common/auth.h"
 #include "common/net.h"
 #include "tests/server_engine/engine_test_support.h"
@@ -118,6 +121,44 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
     const auto broadcast = verifiedSince(network, seen);
     ASSERT_EQ(broadcast.size(), 1u);
     EXPECT_EQ(broadcast[0].msgText, u"signed broadcast");
+}
+
+TEST_F(SecurityTest, stopWhileABatchIsSigned_sendsNothingMoreAndEndsThePass) {
+    writeFile(dir / "clients.xml",
+              "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<root config=\"3.1\">\n"
+              "<list name=\"Net\">127.0.2.1-127.0.2.200</list>\n</root>\n");
+    {
+        std::lock_guard lock(ctx.clientsLock);
+        ASSERT_FALSE(
+            LoadClientsDatabase(dir / "clients.xml", ctx.tree.records(), nullptr, texts).failed());
+        ctx.tree.rebuildIndex();
+    }
+    for (int i = 0; i < 202; ++i) check(i);
+    ctx.keys.signing = keys.operatorSecret;
+    TestPeer network(cfg.PortSender);
+    ServerEngine::Timing timing;
+    timing.signingBatch = 4;
+    startEngine(timing);
+
+    // The pass is held while it gives the ninth client its ids: the first batch has gone out,
+    // the second is being signed. Stop comes exactly then.
+    std::promise<void> released;
+    const std::shared_future<void> release = released.get_future().share();
+    std::atomic<bool> held{false};
+    QObject::connect(engine.get(), &ServerEngine::statusText, [&](const QString& text) {
+        if (text != QStringLiteral("Sending... 9/200")) return;
+        held = true;
+        release.wait_for(std::chrono::seconds(30));
+    });
+    engine->sendRequest(QStringLiteral("stopped"));
+    ASSERT_TRUE(waitUntil([&] { return held.load(); }));
+    ASSERT_TRUE(network.waitForCount(4));
+    engine->sendRequest(QStringLiteral("stopped"));  // the same button: Stop
+    released.set_value();
+    engine->shutdown();
+
+    EXPECT_FALSE(statusSeen(QStringLiteral("Sending finished")));
+    ASSERT_EQ(verifiedSince(network, 0).size(), 4u) << "only the batch signed before Stop";
 }
 
 TEST_F(SecurityTest, unkeyedServer_sendsTheBareRecord) {
