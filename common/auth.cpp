@@ -9,17 +9,7 @@
 
 namespace tw::auth {
 
-namespace {
-
-namespace fs = std::filesystem;
-
-bool ready() {
-    // Thread-safe and idempotent; a static keeps it to one call.
-    static const bool ok = sodium_init() >= 0;
-    return ok;
-}
-
-const char* header(KeyKind kind) {
+const char* keyHeader(KeyKind kind) {
     switch (kind) {
         case KeyKind::OperatorSecret:
             return "TELLWICK OPERATOR SECRET KEY";
@@ -29,6 +19,16 @@ const char* header(KeyKind kind) {
             return "TELLWICK OFFICE KEY";
     }
     return "";
+}
+
+namespace {
+
+namespace fs = std::filesystem;
+
+bool ready() {
+    // Thread-safe and idempotent; a static keeps it to one call.
+    static const bool ok = sodium_init() >= 0;
+    return ok;
 }
 
 std::size_t keyBytes(KeyKind kind) {
@@ -107,64 +107,91 @@ std::string writeNew(const fs::path& file, const std::string& text, bool isSecre
 
 }  // namespace
 
+namespace {
+
+std::string faultWords(KeyFault fault, KeyKind found, KeyKind expected) {
+    switch (fault) {
+        case KeyFault::None:
+            return {};
+        case KeyFault::NoCryptography:
+            return "the cryptography library could not start";
+        case KeyFault::Missing:
+            return "the key file is missing";
+        case KeyFault::NotAFile:
+            return "not a regular file";
+        case KeyFault::Unreadable:
+            return "the key file cannot be read";
+        case KeyFault::NotAKeyFile:
+            return "not a Tellwick key file";
+        case KeyFault::WrongKind:
+            return std::string("a key of the wrong kind (") + keyHeader(found) + ", not " +
+                   keyHeader(expected) + ")";
+        case KeyFault::OpenToOthers:
+            return "the secret key is readable by others (chmod 600 it)";
+        case KeyFault::Malformed:
+            return "the key is malformed";
+    }
+    return {};
+}
+
+}  // namespace
+
 KeyResult readKeyFile(const fs::path& file, KeyKind expected) {
     KeyResult r;
-    const std::string name = file.string();
-    if (!ready()) {
-        r.error = name + ": the cryptography library could not start";
+    const auto fail = [&](KeyFault fault, KeyKind found = KeyKind::Office) {
+        r.key.reset();
+        r.fault = fault;
+        r.found = found;
+        r.error = file.string() + ": " + faultWords(fault, found, expected);
         return r;
-    }
+    };
+    if (!ready()) return fail(KeyFault::NoCryptography);
     std::error_code ec;
     const auto st = fs::status(file, ec);
-    if (ec || !fs::exists(st)) {
-        r.error = name + ": the key file is missing";
-        return r;
-    }
-    if (!fs::is_regular_file(st)) {
-        r.error = name + ": not a regular file";
-        return r;
-    }
+    if (ec || !fs::exists(st)) return fail(KeyFault::Missing);
+    if (!fs::is_regular_file(st)) return fail(KeyFault::NotAFile);
     std::ifstream in(file, std::ios::binary);
-    if (!in) {
-        r.error = name + ": the key file cannot be read";
-        return r;
-    }
+    if (!in) return fail(KeyFault::Unreadable);
     std::string first, second, rest;
     std::getline(in, first);
     std::getline(in, second);
     std::getline(in, rest);
     first = trim(first);
     second = trim(second);
-    if (first != header(expected)) {
+    if (first != keyHeader(expected)) {
         for (const KeyKind other :
              {KeyKind::OperatorSecret, KeyKind::OperatorPublic, KeyKind::Office}) {
-            if (first == header(other)) {
-                r.error = name + ": a key of the wrong kind (" + header(other) + ", not " +
-                          header(expected) + ")";
-                return r;
-            }
+            if (first == keyHeader(other)) return fail(KeyFault::WrongKind, other);
         }
-        r.error = name + ": not a Tellwick key file";
-        return r;
+        return fail(KeyFault::NotAKeyFile);
     }
     // What kind of file it is comes first, so a public key named as a secret one is called
     // by its name, not by its mode.
     if (secret(expected)) {
         const auto open = fs::perms::group_all | fs::perms::others_all;
-        if ((st.permissions() & open) != fs::perms::none) {
-            r.error = name + ": the secret key is readable by others (chmod 600 it)";
-            return r;
-        }
+        if ((st.permissions() & open) != fs::perms::none) return fail(KeyFault::OpenToOthers);
     }
     std::vector<std::uint8_t> bytes(keyBytes(expected) + 1);
     std::size_t got = 0;
-    if (sodium_base642bin(bytes.data(), bytes.size(), second.data(), second.size(), nullptr, &got,
-                          nullptr, sodium_base64_VARIANT_ORIGINAL) != 0 ||
-        got != keyBytes(expected) || !trim(rest).empty()) {
-        r.error = name + ": the key is malformed";
-        return r;
+    const bool decoded =
+        sodium_base642bin(bytes.data(), bytes.size(), second.data(), second.size(), nullptr,
+                          &got, nullptr, sodium_base64_VARIANT_ORIGINAL) == 0 &&
+        got == keyBytes(expected) && trim(rest).empty();
+    bytes.resize(std::min(got, bytes.size()));
+    bool whole = decoded;
+    if (decoded && expected == KeyKind::OperatorSecret) {
+        // The second half is the public key; one that its seed does not give would make
+        // signatures that no workstation accepts.
+        std::array<std::uint8_t, crypto_sign_PUBLICKEYBYTES> pub{};
+        std::array<std::uint8_t, crypto_sign_SECRETKEYBYTES> sec{};
+        crypto_sign_seed_keypair(pub.data(), sec.data(), bytes.data());
+        sodium_memzero(sec.data(), sec.size());
+        whole = std::equal(pub.begin(), pub.end(), bytes.begin() + 32);
     }
-    bytes.resize(got);
+    if (!whole) {
+        sodium_memzero(bytes.data(), bytes.size());
+        return fail(KeyFault::Malformed);
+    }
     r.key = Key{expected, std::move(bytes)};
     return r;
 }
@@ -184,7 +211,7 @@ std::string generateKeys(const fs::path& dir) {
     crypto_sign_keypair(pub.data(), sec.data());
     crypto_auth_hmacsha256_keygen(shared.data());
     const auto text = [](KeyKind k, const std::vector<std::uint8_t>& b) {
-        return std::string(header(k)) + '\n' + base64(b) + '\n';
+        return std::string(keyHeader(k)) + '\n' + base64(b) + '\n';
     };
     std::string error = writeNew(sk, text(KeyKind::OperatorSecret, sec), true);
     if (error.empty()) error = writeNew(pk, text(KeyKind::OperatorPublic, pub), false);
@@ -215,6 +242,150 @@ std::vector<std::uint8_t> sign(std::span<const std::uint8_t> record, const Key& 
                                std::uint64_t nowMs) {
     return withTrailer(record, nowMs, kSignatureBytes, [&](std::uint8_t* proof, const auto& msg) {
         crypto_sign_detached(proof, nullptr, msg.data(), msg.size(), operatorSecret.bytes.data());
+    });
+}
+
+namespace {
+
+// An operator secret key as Ed25519 uses it: the clamped scalar a, then the 32-byte prefix
+// that nonces are hashed with (both from SHA-512 of the seed).
+struct Expanded {
+    std::array<std::uint8_t, 64> az{};
+    explicit Expanded(const Key& operatorSecret) {
+        crypto_hash_sha512(az.data(), operatorSecret.bytes.data(), 32);
+        az[0] &= 248;
+        az[31] &= 127;
+        az[31] |= 64;
+    }
+    ~Expanded() { sodium_memzero(az.data(), az.size()); }
+    Expanded(const Expanded&) = delete;
+    Expanded& operator=(const Expanded&) = delete;
+    const std::uint8_t* scalar() const { return az.data(); }
+    const std::uint8_t* prefix() const { return az.data() + 32; }
+};
+
+// SHA-512(prefix ‖ data) reduced mod L: with the message as data, Ed25519's own nonce.
+std::array<std::uint8_t, 32> nonceFrom(const std::uint8_t* prefix,
+                                       std::span<const std::uint8_t> data) {
+    std::array<std::uint8_t, 64> wide{};
+    crypto_hash_sha512_state st;
+    crypto_hash_sha512_init(&st);
+    crypto_hash_sha512_update(&st, prefix, 32);
+    crypto_hash_sha512_update(&st, data.data(), data.size());
+    crypto_hash_sha512_final(&st, wide.data());
+    std::array<std::uint8_t, 32> r{};
+    crypto_core_ed25519_scalar_reduce(r.data(), wide.data());
+    sodium_memzero(wide.data(), wide.size());
+    sodium_memzero(&st, sizeof st);
+    return r;
+}
+
+// S = SHA-512(R ‖ A ‖ msg)·a + r mod L; the signature is R ‖ S.
+void finishSignature(const std::uint8_t* scalar, const std::uint8_t* publicKey,
+                     const std::uint8_t* r, const std::uint8_t* point,
+                     std::span<const std::uint8_t> msg, std::uint8_t* out) {
+    std::array<std::uint8_t, 64> wide{};
+    crypto_hash_sha512_state st;
+    crypto_hash_sha512_init(&st);
+    crypto_hash_sha512_update(&st, point, 32);
+    crypto_hash_sha512_update(&st, publicKey, 32);
+    crypto_hash_sha512_update(&st, msg.data(), msg.size());
+    crypto_hash_sha512_final(&st, wide.data());
+    std::array<std::uint8_t, 32> h{}, ha{};
+    crypto_core_ed25519_scalar_reduce(h.data(), wide.data());
+    crypto_core_ed25519_scalar_mul(ha.data(), h.data(), scalar);
+    std::copy(point, point + 32, out);
+    crypto_core_ed25519_scalar_add(out + 32, ha.data(), r);
+    sodium_memzero(ha.data(), ha.size());
+}
+
+}  // namespace
+
+namespace detail {
+
+std::array<std::uint8_t, kSignatureBytes> signWithNonce(const Key& operatorSecret,
+                                                        std::span<const std::uint8_t> msg,
+                                                        std::span<const std::uint8_t, 32> r) {
+    ready();
+    const Expanded k(operatorSecret);
+    std::array<std::uint8_t, 32> point{};
+    std::array<std::uint8_t, kSignatureBytes> sig{};
+    if (crypto_scalarmult_ed25519_base_noclamp(point.data(), r.data()) != 0) return sig;
+    finishSignature(k.scalar(), operatorSecret.bytes.data() + 32, r.data(), point.data(), msg,
+                    sig.data());
+    return sig;
+}
+
+std::array<std::uint8_t, 32> deterministicNonce(const Key& operatorSecret,
+                                                std::span<const std::uint8_t> msg) {
+    ready();
+    const Expanded k(operatorSecret);
+    return nonceFrom(k.prefix(), msg);
+}
+
+}  // namespace detail
+
+struct Signer::Secret {
+    Key key;
+    Expanded expanded;
+    explicit Secret(const Key& k) : key(k), expanded(k) {}
+    ~Secret() { sodium_memzero(key.bytes.data(), key.bytes.size()); }
+};
+
+Signer::Signer(const Key& operatorSecret) {
+    ready();
+    secret_ = std::make_unique<Secret>(operatorSecret);
+}
+
+Signer::~Signer() {
+    for (auto& p : points_) sodium_memzero(p.data(), p.size());
+}
+
+bool Signer::prepareOne(std::size_t limit) {
+    if (prepared() >= limit) return false;
+    std::array<std::uint8_t, 64> p{};
+    // 32 fresh random bytes hashed with the secret prefix, reduced: uniform, secret and used
+    // once; a point of zero (chance 2^-252) is simply drawn again.
+    std::array<std::uint8_t, 32> seed{};
+    do {
+        randombytes_buf(seed.data(), seed.size());
+        const auto r = nonceFrom(secret_->expanded.prefix(), seed);
+        std::copy(r.begin(), r.end(), p.begin());
+    } while (crypto_scalarmult_ed25519_base_noclamp(p.data() + 32, p.data()) != 0);
+    sodium_memzero(seed.data(), seed.size());
+    std::lock_guard lock(mutex_);
+    points_.push_back(p);
+    sodium_memzero(p.data(), p.size());
+    return true;
+}
+
+std::size_t Signer::prepared() const {
+    std::lock_guard lock(mutex_);
+    return points_.size();
+}
+
+std::vector<std::uint8_t> Signer::sign(std::span<const std::uint8_t> record, std::uint64_t nowMs) {
+    return withTrailer(record, nowMs, kSignatureBytes, [&](std::uint8_t* proof, const auto& msg) {
+        std::array<std::uint8_t, 64> p{};
+        bool have = false;
+        {
+            std::lock_guard lock(mutex_);
+            if (!points_.empty()) {
+                // Taken out and wiped in its slot: a nonce signs one message, never two.
+                p = points_.back();
+                sodium_memzero(points_.back().data(), 64);
+                points_.pop_back();
+                have = true;
+            }
+        }
+        const Key& key = secret_->key;
+        if (have) {
+            finishSignature(secret_->expanded.scalar(), key.bytes.data() + 32, p.data(),
+                            p.data() + 32, msg, proof);
+            sodium_memzero(p.data(), p.size());
+        } else {
+            crypto_sign_detached(proof, nullptr, msg.data(), msg.size(), key.bytes.data());
+        }
     });
 }
 

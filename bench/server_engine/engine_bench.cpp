@@ -96,8 +96,10 @@ double matchBurst(const std::filesystem::path& file, bool broadcast, std::size_t
     return ms;
 }
 
+// With `signing`: `prepared` lets the signer make its nonce points first, as it does while
+// the operator writes the text; without, the pass starts at once.
 double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
-               const std::optional<tw::auth::Key>& signing = std::nullopt) {
+               const std::optional<tw::auth::Key>& signing = std::nullopt, bool prepared = false) {
     Setup s(file);
     s.ctx.keys.signing = signing;
     ServerConfig cfg = s.settings.snapshot();
@@ -106,6 +108,9 @@ double udpPass(const std::filesystem::path& file, std::size_t& sentTo,
     s.settings.replace(cfg);
     for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
+    engine.setHistoryFile(file.parent_path() / "mailings.jsonl");  // not the working folder
+    while (prepared && !engine.signingReserveFull())
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
     const auto t0 = Clock::now();
     engine.sendRequest(QStringLiteral("benchmark"));
     while (engine.sending()) std::this_thread::sleep_for(std::chrono::microseconds(200));
@@ -126,6 +131,7 @@ int tcpPass(const std::filesystem::path& file, int port) {
     s.settings.replace(cfg);
     for (auto& r : s.ctx.tree.records()) r.checkMark = CheckMark::Checked;
     ServerEngine engine(s.ctx, s.texts);
+    engine.setHistoryFile(file.parent_path() / "mailings.jsonl");  // not the working folder
     const auto t0 = Clock::now();
     engine.sendRequest(QStringLiteral("benchmark"));
     while (engine.sending()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -164,13 +170,14 @@ int main(int argc, char** argv) {
     const auto key =
         tw::auth::readKeyFile(dir / "keys" / "operator.key", tw::auth::KeyKind::OperatorSecret).key;
 
-    std::vector<double> guid, address, pass, signedPass;
-    std::size_t matchedGuid = 0, matchedAddress = 0, sent = 0, sentSigned = 0;
+    std::vector<double> guid, address, pass, signedPass, coldPass;
+    std::size_t matchedGuid = 0, matchedAddress = 0, sent = 0, sentSigned = 0, sentCold = 0;
     for (int run = 0; run < 5; ++run) {
         guid.push_back(matchBurst(file, false, matchedGuid));
         address.push_back(matchBurst(file, true, matchedAddress));
         pass.push_back(udpPass(file, sent));
-        signedPass.push_back(udpPass(file, sentSigned, key));
+        signedPass.push_back(udpPass(file, sentSigned, key, true));
+        coldPass.push_back(udpPass(file, sentCold, key, false));
     }
     std::printf(
         "match burst, by RootId+GUID: %zu of 65024 reports matched, median %.1f ms (target < 1000 "
@@ -188,6 +195,10 @@ int main(int argc, char** argv) {
         "UDP mailing pass, signed:    %zu of 65024 clients sent to, median %.1f ms, %.2fx the "
         "unsigned pass (target at most 1.5x)\n",
         sentSigned, median(signedPass), median(signedPass) / median(pass));
+    std::printf(
+        "  the same at once after start-up, no nonce point made yet: %zu sent to, median %.1f ms, "
+        "%.2fx\n",
+        sentCold, median(coldPass), median(coldPass) / median(pass));
     fs::remove_all(dir);
     const bool ok = median(guid) < 1000 && median(address) < 1000 && median(pass) < 2000 &&
                     matchedGuid == 65024 && matchedAddress == 65024 && sent == 65024;

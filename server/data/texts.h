@@ -100,6 +100,15 @@ enum class Text {
     ColourLegend,       // "Colour legend"
     LegendText,         // the meaning of each state colour
     Close,              // "Close"
+    // Key files named in [Security] that cannot be used; %1 is the file.
+    KeyNoCryptography,  // "%1: the cryptography library could not start"
+    KeyMissing,         // "%1: the key file is missing"
+    KeyNotAFile,        // "%1: not a regular file"
+    KeyUnreadable,      // "%1: the key file cannot be read"
+    KeyNotAKeyFile,     // "%1: not a Tellwick key file"
+    KeyWrongKind,       // "%1: a key of the wrong kind (%2, not %3)"
+    KeyOpenToOthers,    // "%1: the secret key is readable by others (chmod 600 it)"
+    KeyMalformed,       // "%1: the key is malformed"
     // What screen readers are told.
     AccMessage,        // "Message text"
     AccTemplates,      // "Templates"

@@ -21,16 +21,51 @@ namespace tw::server {
 
 using namespace engine;
 
-QStringList loadSecurityKeys(const ServerConfig& config, SecurityKeys& out) {
+namespace {
+
+// A key file's fault in the interface language.
+QString keyFaultText(const auth::KeyResult& r, const QString& file, auth::KeyKind expected,
+                     const InterfaceTexts& texts) {
+    using auth::KeyFault;
+    const auto text = [&](Text id) { return texts[id].arg(file); };
+    switch (r.fault) {
+        case KeyFault::None:
+            break;
+        case KeyFault::NoCryptography:
+            return text(Text::KeyNoCryptography);
+        case KeyFault::Missing:
+            return text(Text::KeyMissing);
+        case KeyFault::NotAFile:
+            return text(Text::KeyNotAFile);
+        case KeyFault::Unreadable:
+            return text(Text::KeyUnreadable);
+        case KeyFault::NotAKeyFile:
+            return text(Text::KeyNotAKeyFile);
+        case KeyFault::WrongKind:
+            return texts[Text::KeyWrongKind].arg(file, QLatin1String(auth::keyHeader(r.found)),
+                                                 QLatin1String(auth::keyHeader(expected)));
+        case KeyFault::OpenToOthers:
+            return text(Text::KeyOpenToOthers);
+        case KeyFault::Malformed:
+            return text(Text::KeyMalformed);
+    }
+    return QString::fromStdString(r.error);
+}
+
+}  // namespace
+
+QStringList loadSecurityKeys(const ServerConfig& config, const InterfaceTexts& texts,
+                             SecurityKeys& out) {
     QStringList errors;
     const auto read = [&](const QString& path, auth::KeyKind kind, std::optional<auth::Key>& key) {
         key.reset();
         if (path.isEmpty()) return;
-        auth::KeyResult r = auth::readKeyFile(dataFilePath(path), kind);
+        const auto file = dataFilePath(path);
+        auth::KeyResult r = auth::readKeyFile(file, kind);
         if (r.key)
             key = std::move(r.key);
         else
-            errors << QString::fromStdString(r.error);
+            errors << keyFaultText(r, QString::fromStdString(file.string()), kind, texts);
     };
     read(config.SigningKey, auth::KeyKind::OperatorSecret, out.signing);
     read(config.OfficeKey, auth::KeyKind::Office, out.office);
@@ -153,7 +188,7 @@ struct ServerEngine::Impl {
         job.broadcastIp = cfg.Broadcast_IP;
         job.tcp = cfg.ProtoUseTCP == 1;
         job.port = cfg.PortSender;
-        job.signingKey = core.ctx.keys.signing;
+        job.signer = core.signing ? &core.signing->signer() : nullptr;
         job.signingBatch = std::max<std::size_t>(1, timing.signingBatch);
         job.connectTimeout = timing.connectTimeout;
         job.tcpInFlight =
@@ -486,6 +521,10 @@ bool ServerEngine::takeUdpWarning() {
     if (cfg.ProtoUseTCP != 0 || (cfg.WarningMask & 1)) return false;
     settings.setWarningMask(static_cast<std::uint8_t>(cfg.WarningMask | 1));
     return true;
+}
+
+bool ServerEngine::signingReserveFull() const {
+    return d_->core.signing && d_->core.signing->full();
 }
 
 void ServerEngine::shutdown() {

@@ -35,8 +35,9 @@ struct SecurityKeys {
 
 // Reads the key files that `config` names into `out`. Each fault (a file missing,
 // unreadable, malformed, of the wrong kind, or a secret one readable by others) is one text
-// naming the file; the server does not start with any of them.
-QStringList loadSecurityKeys(const ServerConfig& config, SecurityKeys& out);
+// in the interface language naming the file; the server does not start with any of them.
+QStringList loadSecurityKeys(const ServerConfig& config, const InterfaceTexts& texts,
+                             SecurityKeys& out);
 
 // What the window and the workers share. The window thread owns it; the clients tree (records
 // and their fields) is guarded by clientsLock everywhere, also on the window thread.
@@ -109,6 +110,11 @@ public:
         std::size_t signingBatch = 128;
     };
     void setTiming(const Timing& timing);
+
+    // With SigningKey: the reserve of nonce points made ahead of time holds one for every
+    // client, so a signed pass starting now spends its time sending (benchmarks and tests
+    // wait for it; the program never needs to).
+    bool signingReserveFull() const;
 
     // The window is closing: stops the workers, then either finishes a running scan (its
     // collector saves what it has) or closes a waiting mailing with its event-log summary.

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -13,12 +14,20 @@
 #include "server/engine/engine.h"
 #include "server/engine/report_matcher.h"
 #include "server/engine/scanner.h"
+#include "server/engine/signing_reserve.h"
 
 namespace tw::server::engine {
 
 struct Core {
     Core(ServerContext& context, const InterfaceTexts& interfaceTexts, ServerEngine* engine)
-        : ctx(context), texts(interfaceTexts), q(engine) {}
+        : ctx(context), texts(interfaceTexts), q(engine) {
+        if (ctx.keys.signing) {
+            signing = std::make_unique<SigningReserve>(*ctx.keys.signing, [this] {
+                std::lock_guard lock(ctx.clientsLock);
+                return ctx.tree.records().size();
+            });
+        }
+    }
 
     ServerContext& ctx;
     const InterfaceTexts& texts;
@@ -42,6 +51,11 @@ struct Core {
     std::filesystem::path historyFile{"mailings.jsonl"};  // set before any worker runs
 
     PresenceQueue presence;
+
+    // With SigningKey: the signer of every packet sent, with its reserve of nonce points kept
+    // for as many packets as there are records. It lives as long as the core, so longer than
+    // any pass that signs with it.
+    std::unique_ptr<SigningReserve> signing;
 
     // With the lock held: makes sure the address index describes the current list.
     void ensureIndex() {

@@ -116,6 +116,7 @@ void runCollector(Core& core, CollectorJob job) {
         ++core.listGeneration;
     }
     fresh.clear();  // the old records, freed outside the lock as well
+    if (core.signing) core.signing->topUp();  // the new list may be longer
     if (result.failed()) {
         emit core.q->fatalError(result.message, -1);
         return;

@@ -16,6 +16,7 @@
 #include "common/platform/fault_report.h"
 #include "common/text.h"
 #include "server/engine/engine_core.h"
+#include "server/engine/signing_reserve.h"
 
 namespace tw::server::engine {
 
@@ -29,17 +30,18 @@ constexpr int kProgressAlwaysUpTo = 256;
 // The record as it goes out: signed, when the server has an operator key.
 std::vector<std::uint8_t> outgoing(const PassJob& job,
                                    const std::array<std::uint8_t, kMessagePacketSize>& record) {
-    if (!job.signingKey) return {record.begin(), record.end()};
-    return auth::sign(record, *job.signingKey, auth::nowMs());
+    if (!job.signer) return {record.begin(), record.end()};
+    return job.signer->sign(record, auth::nowMs());
 }
 
 // Signs the packets of a batch on several threads: helpers (one per core beyond the first)
 // start on a batch at once, and the pass joins in when it has sent the batch before. An
-// Ed25519 signature per client is the most expensive step of a signed UDP pass; alone on
-// the pass's thread it would more than double the pass.
+// Ed25519 signature per client is the most expensive step of a signed UDP pass when no nonce
+// point is ready (right after start-up, or beyond what the reserve holds); alone on the
+// pass's thread it would then more than double the pass.
 class BatchSigner {
 public:
-    explicit BatchSigner(const auth::Key& key) : key_(key) {
+    explicit BatchSigner(auth::Signer& signer) : signer_(signer) {
         const unsigned cores = std::thread::hardware_concurrency();
         const unsigned helpers = cores > 1 ? std::min(cores - 1, 7u) : 1u;
         for (unsigned h = 0; h < helpers; ++h) helpers_.emplace_back([this] { helperLoop(); });
@@ -86,7 +88,7 @@ private:
         const std::size_t n = items_.size();
         for (std::size_t k = next_.fetch_add(1); k < n; k = next_.fetch_add(1)) {
             std::vector<std::uint8_t>& bytes = *items_[k];
-            bytes = auth::sign(bytes, key_, auth::nowMs());
+            bytes = signer_.sign(bytes, auth::nowMs());
             if (done_.fetch_add(1) + 1 == n) {
                 std::lock_guard lock(mutex_);
                 settled_.notify_all();
@@ -113,7 +115,7 @@ private:
         }
     }
 
-    const auth::Key& key_;
+    auth::Signer& signer_;
     std::mutex mutex_;  // held only to hand a batch over or to wait; never while signing
     std::condition_variable wake_, settled_;
     std::vector<std::vector<std::uint8_t>*> items_;
@@ -202,7 +204,7 @@ struct UnicastPass {
     }
 
     bool runUdp() {
-        if (job.signingKey) return runSignedUdp();
+        if (job.signer) return runSignedUdp();
         net::UdpSender udp;  // one socket for the whole pass
         for (std::size_t i = 0; i < core.ctx.tree.records().size(); ++i) {
             if (!chosen(core.ctx.tree.records()[i])) continue;
@@ -224,7 +226,7 @@ struct UnicastPass {
     // thread joins the signing only with what is left of it.
     bool runSignedUdp() {
         net::UdpSender udp;
-        BatchSigner signer(*job.signingKey);
+        BatchSigner signer(*job.signer);
         std::vector<Prepared> sending, signing, next;
         std::size_t i = 0;
         const std::size_t size = core.ctx.tree.records().size();
@@ -322,7 +324,7 @@ struct UnicastPass {
             Prepared p = prepare(i);
             underWay[i] = p.address;
             lock.unlock();
-            if (job.signingKey) p.bytes = auth::sign(p.bytes, *job.signingKey, auth::nowMs());
+            if (job.signer) p.bytes = job.signer->sign(p.bytes, auth::nowMs());
             fan.start(i, p.address.toStdString(), job.port, p.bytes);
             if (!settle(fan.poll())) return abandon();
         }
@@ -340,6 +342,11 @@ QString newGuidText() { return QUuid::createUuid().toString(QUuid::WithoutBraces
 void runPass(Core& core, PassJob job, std::shared_ptr<PassToken> token) {
     tw::platform::prepareFaultStackForThread();
     const auto markFinished = qScopeGuard([&] { token->finished = true; });
+    // The reserve of nonce points is topped up again once no pass runs any more.
+    if (core.signing) core.signing->passBegins();
+    const auto resumeReserve = qScopeGuard([&] {
+        if (core.signing) core.signing->passEnded();
+    });
     auto& ctx = core.ctx;
     const auto& texts = core.texts;
     const std::uint8_t kind = job.packet.systemMessage;

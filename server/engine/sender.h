@@ -50,7 +50,7 @@ struct PassJob {
     std::chrono::milliseconds connectTimeout{5000};
     std::size_t tcpInFlight = 256;        // connection attempts under way at once, at least 1
     std::uint64_t listGeneration = 0;     // the list the pass was started on
-    std::optional<auth::Key> signingKey;  // set: every packet carries its own signature
+    auth::Signer* signer = nullptr;       // set: every packet carries its own signature
     std::size_t signingBatch = 128;       // at least 1
 };
 

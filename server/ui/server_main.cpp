@@ -86,7 +86,7 @@ bool passStartUpChecks(tw::server::ServerConfig& config, const tw::server::Inter
         failures << texts[Text::CantCreateClientsFile];
     // A key named in [Security] that cannot be used stops the start: running unsigned, or
     // taking every report, would look like protection that is not there.
-    failures << tw::server::loadSecurityKeys(config, keys);
+    failures << tw::server::loadSecurityKeys(config, texts, keys);
     if (failures.isEmpty()) return true;
     showMessageBox(texts[Text::ErrorTitle], failures.join(QStringLiteral("\r\n")), BoxIcon::Error);
     return false;

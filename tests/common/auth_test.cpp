@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QByteArray>
 #include <filesystem>
+#include <atomic>
+#include <set>
+#include <thread>
 
 #include "tests/support/support.h"
 
@@ -76,6 +80,87 @@ TEST(Auth, signedAndMacedPacketsPassOnlyWhenWholeFreshAndNew) {
     EXPECT_TRUE(std::equal(kRecord.begin(), kRecord.end(), sig.begin()));
 }
 
+// The covered bytes of a signed packet: the record, then the trailer without its tag.
+std::vector<std::uint8_t> coveredOf(const std::vector<std::uint8_t>& packet) {
+    std::vector<std::uint8_t> msg(packet.begin(), packet.begin() + 1297 + auth::kTrailerHead);
+    msg.erase(msg.begin() + 1297, msg.begin() + 1297 + 4);
+    return msg;
+}
+
+std::vector<std::uint8_t> signatureOf(const std::vector<std::uint8_t>& packet) {
+    return {packet.end() - auth::kSignatureBytes, packet.end()};
+}
+
+// The signing path with nonces made ahead of time computes what libsodium's signing
+// computes: given Ed25519's own nonce for a message, it makes the very signature libsodium
+// made for it.
+TEST(Auth, signatureFromAGivenNonceIsLibsodiumsOwn) {
+    test::TempDir dir;
+    const Keys k = makeKeys(dir.path());
+    for (std::uint8_t fill : {0x00, 0x41, 0xFF}) {
+        const std::vector<std::uint8_t> record(1297, fill);
+        const auto packet = auth::sign(record, k.secret, kNow + fill);
+        const auto msg = coveredOf(packet);
+        const auto r = auth::detail::deterministicNonce(k.secret, msg);
+        const auto sig = auth::detail::signWithNonce(k.secret, msg, r);
+        EXPECT_EQ(std::vector<std::uint8_t>(sig.begin(), sig.end()), signatureOf(packet))
+            << int(fill);
+    }
+}
+
+// Prepared nonce points: each signs exactly one packet, every signature passes, and without
+// them (none made, or all used) the signer still signs.
+TEST(Auth, signerUsesEachPreparedNonceOnceAndSignsWithoutThem) {
+    test::TempDir dir;
+    const Keys k = makeKeys(dir.path());
+    auth::Signer signer(k.secret);
+    auth::ReplayGuard guard;
+    EXPECT_EQ(auth::verify(signer.sign(kRecord, kNow), kRecord.size(), k.pub, guard, kNow),
+              auth::Verdict::Ok)
+        << "no point prepared";
+
+    int made = 0;
+    while (signer.prepareOne(50)) ++made;
+    EXPECT_EQ(made, 50);
+    EXPECT_EQ(signer.prepared(), 50u);
+    EXPECT_FALSE(signer.prepareOne(50)) << "the limit holds";
+
+    std::set<std::vector<std::uint8_t>> points;
+    for (int i = 0; i < 60; ++i) {  // 50 from the points, 10 after they ran out
+        const auto packet = signer.sign(kRecord, kNow);
+        ASSERT_EQ(auth::verify(packet, kRecord.size(), k.pub, guard, kNow), auth::Verdict::Ok)
+            << i;
+        const auto sig = signatureOf(packet);
+        points.insert({sig.begin(), sig.begin() + 32});
+        EXPECT_EQ(signer.prepared(), i < 50 ? 49u - static_cast<unsigned>(i) : 0u);
+    }
+    EXPECT_EQ(points.size(), 60u) << "no nonce point used twice";
+}
+
+// Several passes' threads sign while the reserve is topped up beside them.
+TEST(Auth, signerIsSharedSafelyBetweenThreads) {
+    test::TempDir dir;
+    const Keys k = makeKeys(dir.path());
+    auth::Signer signer(k.secret);
+    std::atomic<bool> done{false};
+    std::thread filler([&] {
+        while (!done) signer.prepareOne(64);
+    });
+    std::vector<std::vector<std::uint8_t>> packets[3];
+    std::vector<std::thread> signers;
+    for (auto& out : packets)
+        signers.emplace_back([&] {
+            for (int i = 0; i < 200; ++i) out.push_back(signer.sign(kRecord, kNow));
+        });
+    for (auto& t : signers) t.join();
+    done = true;
+    filler.join();
+    auth::ReplayGuard guard;
+    for (const auto& out : packets)
+        for (const auto& p : out)
+            EXPECT_EQ(auth::verify(p, kRecord.size(), k.pub, guard, kNow), auth::Verdict::Ok);
+}
+
 TEST(Auth, replayMemoryIsBoundedAndForgetsWhatTheClockRefusesAnyway) {
     test::TempDir dir;
     const Keys k = makeKeys(dir.path());
@@ -114,6 +199,21 @@ TEST(Auth, keyFilesAreCheckedAndNeverOverwritten) {
     test::writeFile(dir.path() / "bad.pub", "TELLWICK OPERATOR PUBLIC KEY\nnot base64!\n");
     test::writeFile(dir.path() / "short.pub", "TELLWICK OPERATOR PUBLIC KEY\nAAAA\n");
     test::writeFile(dir.path() / "other.txt", "hello\n");
+    // A secret key whose public half is another key's: its signatures would pass nowhere.
+    {
+        test::TempDir otherDir;
+        ASSERT_EQ(auth::generateKeys(otherDir.path()), "");
+        const auto mine =
+            auth::readKeyFile(dir.path() / "operator.key", auth::KeyKind::OperatorSecret).key;
+        const auto theirs =
+            auth::readKeyFile(otherDir.path() / "operator.pub", auth::KeyKind::OperatorPublic).key;
+        QByteArray bytes(reinterpret_cast<const char*>(mine->bytes.data()), 32);
+        bytes.append(reinterpret_cast<const char*>(theirs->bytes.data()), 32);
+        test::writeFile(dir.path() / "mixed.key",
+                        "TELLWICK OPERATOR SECRET KEY\n" + bytes.toBase64().toStdString() + "\n");
+        fs::permissions(dir.path() / "mixed.key", fs::perms::owner_read | fs::perms::owner_write,
+                        fs::perm_options::replace);
+    }
     fs::copy_file(dir.path() / "office.key", dir.path() / "open.key");
     fs::permissions(dir.path() / "open.key", fs::perms::others_read, fs::perm_options::add);
     const std::vector<Case> cases = {
@@ -126,6 +226,7 @@ TEST(Auth, keyFilesAreCheckedAndNeverOverwritten) {
         {"other.txt", auth::KeyKind::Office, "not a Tellwick key file"},
         {"operator.pub", auth::KeyKind::Office, "wrong kind"},
         {"office.key", auth::KeyKind::OperatorSecret, "wrong kind"},
+        {"mixed.key", auth::KeyKind::OperatorSecret, "malformed"},
         {"open.key", auth::KeyKind::Office, "readable by others"},
     };
     for (const auto& c : cases) {

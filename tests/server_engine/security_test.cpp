@@ -2,6 +2,7 @@
 // public key verifies, and with the office key a report without a valid MAC changes nothing.
 #include <atomic>
 #include <future>
+#include <set>
 
 #include "common/auth.h"
 #include "common/net.h"
@@ -41,6 +42,7 @@ class SecurityTest : public EngineTest {
 protected:
     Keys keys = makeKeys(dir);
     auth::ReplayGuard guard;  // one workstation's memory: no nonce may come twice
+    std::set<std::vector<std::uint8_t>> noncePoints;  // R of every signature: never twice
 
     // Every packet `peer` has heard since `from`: it verifies under the public key and its
     // record is the one the server meant. Returns the records.
@@ -55,6 +57,9 @@ protected:
                                    auth::nowMs()),
                       auth::Verdict::Ok)
                 << "packet " << i;
+            const auto sig = data.end() - static_cast<long>(auth::kSignatureBytes);
+            EXPECT_TRUE(noncePoints.emplace(sig, sig + 32).second)
+                << "packet " << i << " reuses a signature nonce";
             out.push_back(tw::MessagePacket::parse(data));
         }
         return out;
@@ -83,6 +88,9 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
     timing.scannerSeconds = 1;
     timing.signingBatch = 4;
     startEngine(timing);
+    // While the operator writes, the signer makes a nonce point for every client; the passes
+    // below sign with those, and the TCP pass after the reserve has been topped up again.
+    ASSERT_TRUE(waitUntil([&] { return engine->signingReserveFull(); }));
 
     // UDP unicast: each client's packet has its own GUID and its own signature.
     engine->sendRequest(QStringLiteral("signed over UDP"));
@@ -107,6 +115,7 @@ TEST_F(SecurityTest, keyedServer_signsEveryPacketOfEveryKind) {
     cfg.ProtoUseTCP = 1;
     settings.replace(cfg);
     statuses.clear();
+    ASSERT_TRUE(waitUntil([&] { return engine->signingReserveFull(); }));
     seen = network.count();
     engine->sendRequest(QStringLiteral("signed over TCP"));
     ASSERT_TRUE(network.waitForCount(seen + clients, std::chrono::seconds(30)));

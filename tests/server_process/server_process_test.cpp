@@ -355,6 +355,23 @@ TEST(ServerProcess, KeyFilesAreCheckedAtStartUp) {
         EXPECT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
         for (const auto& e : c.errors) EXPECT_NE(r.err.find(e), std::string::npos) << r.err;
     }
+    {
+        SCOPED_TRACE("a Russian server says it in Russian");
+        s.writeConfig("", ".\\clients.xml",
+                      "\r\n[Security]\r\nSigningKey = keys/operator.pub\r\n"
+                      "OfficeKey = keys/nothing.key\r\n");
+        std::string config = readFile(s.work() / "srv_config.ini");
+        config.replace(config.find("Language = EN"), 13, "Language = RU");
+        writeFile(s.work() / "srv_config.ini", config);
+        const auto r = tw::test::run(tw::test::binPath("tellwick_server"), s.options());
+        EXPECT_EQ(r.code, 1) << r.err;
+        EXPECT_EQ(r.err.rfind("Ошибка: ", 0), 0u) << r.err;
+        EXPECT_NE(r.err.find("keys/operator.pub: ключ не того вида (TELLWICK OPERATOR PUBLIC KEY, "
+                             "а нужен TELLWICK OPERATOR SECRET KEY)"),
+                  std::string::npos)
+            << r.err;
+        EXPECT_NE(r.err.find("keys/nothing.key: файл ключа не найден"), std::string::npos) << r.err;
+    }
 
     s.writeConfig("", ".\\clients.xml",
                   "\r\n[Security]\r\nSigningKey = .\\keys\\operator.key\r\n"
