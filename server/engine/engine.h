@@ -53,6 +53,8 @@ struct ServerContext {
 class ServerEngine : public QObject {
     Q_OBJECT
 public:
+    // Made once the clients list is loaded: with a signing key it starts preparing a
+    // signature's costly half for every client of that list (a scan's reload tops up).
     ServerEngine(ServerContext& context, const InterfaceTexts& texts, QObject* parent = nullptr);
     ~ServerEngine() override;
 

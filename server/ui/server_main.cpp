@@ -252,6 +252,9 @@ int runServer(int argc, char** argv) {
     if (!window.isValid()) return 1;
     ClientTreeView treeView(window.tree(), context.tree, context.clientsLock);
     treeView.setTexts(&texts);
+    // The list is read before any worker exists: nobody else touches the records yet, and the
+    // engine's signer prepares for as many clients as the list holds.
+    if (!loadClients(settings, context, treeView, texts)) return -1;
     tw::server::ServerEngine engine(context, texts);
     window.setBroadcastIndicatorSource([&engine] { return engine.broadcastIndicator(); });
 
@@ -261,7 +264,6 @@ int runServer(int argc, char** argv) {
     passRequestsOn(window, treeView, engine, anyChecked);
     QObject::connect(&window, &MainWindow::closeRequested, &window, requestQuit);
 
-    if (!loadClients(settings, context, treeView, texts)) return -1;
     if (engine.takeUdpWarning())
         showMessageBox(texts[Text::InfoTitle], texts[Text::UdpWarning], BoxIcon::Information);
 
