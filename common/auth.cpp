@@ -354,6 +354,14 @@ bool Signer::prepareOne(std::size_t limit) {
     } while (crypto_scalarmult_ed25519_base_noclamp(p.data() + 32, p.data()) != 0);
     sodium_memzero(seed.data(), seed.size());
     std::lock_guard lock(mutex_);
+    if (points_.size() == points_.capacity()) {
+        // Moved by hand, so that no copy of a secret nonce is left in freed memory.
+        std::vector<std::array<std::uint8_t, 64>> larger;
+        larger.reserve(std::max(points_.size() * 2, std::size_t{64}));
+        larger.assign(points_.begin(), points_.end());
+        for (auto& old : points_) sodium_memzero(old.data(), old.size());
+        points_.swap(larger);
+    }
     points_.push_back(p);
     sodium_memzero(p.data(), p.size());
     return true;
