@@ -136,28 +136,34 @@ std::string faultWords(KeyFault fault, KeyKind found, KeyKind expected) {
 
 }  // namespace
 
-KeyResult readKeyFile(const fs::path& file, KeyKind expected) {
+namespace {
+
+// A key file is two short lines; anything much longer is not one.
+constexpr std::size_t kKeyFileLimit = 4096;
+
+// The text of a key file read as a key of `expected` kind. `openToOthers`: the file may be
+// read by group or others, which a secret key's must not; it is judged after the kind, so a
+// public key named as a secret one is called by its name, not by its mode.
+KeyResult parseKey(std::string_view text, KeyKind expected, std::string_view name,
+                   bool openToOthers) {
     KeyResult r;
     const auto fail = [&](KeyFault fault, KeyKind found = KeyKind::Office) {
         r.key.reset();
         r.fault = fault;
         r.found = found;
-        r.error = file.string() + ": " + faultWords(fault, found, expected);
+        r.error = std::string(name) + ": " + faultWords(fault, found, expected);
         return r;
     };
     if (!ready()) return fail(KeyFault::NoCryptography);
-    std::error_code ec;
-    const auto st = fs::status(file, ec);
-    if (ec || !fs::exists(st)) return fail(KeyFault::Missing);
-    if (!fs::is_regular_file(st)) return fail(KeyFault::NotAFile);
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return fail(KeyFault::Unreadable);
-    std::string first, second, rest;
-    std::getline(in, first);
-    std::getline(in, second);
-    std::getline(in, rest);
-    first = trim(first);
-    second = trim(second);
+    const auto takeLine = [&text] {
+        const auto end = text.find('\n');
+        std::string line(text.substr(0, end));
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        return trim(std::move(line));
+    };
+    const std::string first = takeLine();
+    std::string second = takeLine();
+    const bool nothingElse = text.find_first_not_of(" \t\r\n") == std::string_view::npos;
     if (first != keyHeader(expected)) {
         for (const KeyKind other :
              {KeyKind::OperatorSecret, KeyKind::OperatorPublic, KeyKind::Office}) {
@@ -165,18 +171,14 @@ KeyResult readKeyFile(const fs::path& file, KeyKind expected) {
         }
         return fail(KeyFault::NotAKeyFile);
     }
-    // What kind of file it is comes first, so a public key named as a secret one is called
-    // by its name, not by its mode.
-    if (secret(expected)) {
-        const auto open = fs::perms::group_all | fs::perms::others_all;
-        if ((st.permissions() & open) != fs::perms::none) return fail(KeyFault::OpenToOthers);
-    }
+    if (secret(expected) && openToOthers) return fail(KeyFault::OpenToOthers);
     std::vector<std::uint8_t> bytes(keyBytes(expected) + 1);
     std::size_t got = 0;
     const bool decoded =
         sodium_base642bin(bytes.data(), bytes.size(), second.data(), second.size(), nullptr,
                           &got, nullptr, sodium_base64_VARIANT_ORIGINAL) == 0 &&
-        got == keyBytes(expected) && trim(rest).empty();
+        got == keyBytes(expected) && nothingElse;
+    sodium_memzero(second.data(), second.size());
     bytes.resize(std::min(got, bytes.size()));
     bool whole = decoded;
     if (decoded && expected == KeyKind::OperatorSecret) {
@@ -193,6 +195,38 @@ KeyResult readKeyFile(const fs::path& file, KeyKind expected) {
         return fail(KeyFault::Malformed);
     }
     r.key = Key{expected, std::move(bytes)};
+    return r;
+}
+
+}  // namespace
+
+KeyResult parseKeyText(std::string_view text, KeyKind expected, std::string_view name) {
+    return parseKey(text, expected, name, false);
+}
+
+KeyResult readKeyFile(const fs::path& file, KeyKind expected) {
+    const std::string name = file.string();
+    const auto fail = [&](KeyFault fault) {
+        KeyResult r;
+        r.fault = fault;
+        r.error = name + ": " + faultWords(fault, KeyKind::Office, expected);
+        return r;
+    };
+    std::error_code ec;
+    const auto st = fs::status(file, ec);
+    if (ec || !fs::exists(st)) return fail(KeyFault::Missing);
+    if (!fs::is_regular_file(st)) return fail(KeyFault::NotAFile);
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return fail(KeyFault::Unreadable);
+    std::string text(kKeyFileLimit + 1, '\0');
+    in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    if (in.bad()) return fail(KeyFault::Unreadable);
+    text.resize(static_cast<std::size_t>(in.gcount()));
+    const auto open = fs::perms::group_all | fs::perms::others_all;
+    KeyResult r = text.size() > kKeyFileLimit
+                      ? fail(KeyFault::Malformed)
+                      : parseKey(text, expected, name, (st.permissions() & open) != fs::perms::none);
+    sodium_memzero(text.data(), text.size());
     return r;
 }
 

@@ -15,6 +15,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -62,6 +63,8 @@ const char* keyHeader(KeyKind kind);
 // Reads a key file of the expected kind. Secret keys (operator.key, office.key) must not be
 // readable by group or others. Never falls back to anything: a fault is an error.
 KeyResult readKeyFile(const std::filesystem::path& file, KeyKind expected);
+// The same for a key file's text (`name` stands for the file in the error).
+KeyResult parseKeyText(std::string_view text, KeyKind expected, std::string_view name);
 
 // Writes operator.key (0600), operator.pub (0644) and office.key (0600) into `dir`; refuses
 // when any of them exists. Empty on success, else what went wrong.

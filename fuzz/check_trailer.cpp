@@ -113,6 +113,20 @@ std::string checkTrailer(Bytes input) {
     auth::ReplayGuard own(600s, 4);
     if (auth::verify(s, kMessagePacketSize, pub, own, kNowMs) != auth::Verdict::Ok)
         return "a packet signed here does not verify";
+    // The signing path of prepared nonces computes libsodium's signature when handed
+    // libsodium's own nonce; a signer with a prepared point makes one that verifies.
+    std::vector<std::uint8_t> covered(s.begin(), s.begin() + kMessagePacketSize + auth::kTrailerHead);
+    covered.erase(covered.begin() + kMessagePacketSize, covered.begin() + kMessagePacketSize + 4);
+    const auto sig = auth::detail::signWithNonce(
+        secret, covered, auth::detail::deterministicNonce(secret, covered));
+    if (!std::equal(sig.begin(), sig.end(), s.end() - auth::kSignatureBytes))
+        return "a signature from a given nonce differs from libsodium's";
+    auth::Signer signer(secret);
+    signer.prepareOne(1);
+    auth::ReplayGuard prepared(600s, 4);
+    if (auth::verify(signer.sign(record, kNowMs), kMessagePacketSize, pub, prepared, kNowMs) !=
+        auth::Verdict::Ok)
+        return "a packet signed from a prepared nonce does not verify";
     record.resize(kReportPacketSize);
     const auto m = auth::mac(record, office, kNowMs);
     auth::ReplayGuard ownMac(600s, 4);

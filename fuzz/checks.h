@@ -30,6 +30,8 @@ std::string checkCommandLine(Bytes input);
 // The authentication trailer after a message or a report, under fixed keys, and the client's
 // gate and allow list that stand on it.
 std::string checkTrailer(Bytes input);
+// A key file's text, read as each kind of key.
+std::string checkKeyFile(Bytes input);
 
 struct Target {
     std::string_view name;  // also the folder of its seeds and kept inputs
@@ -40,7 +42,7 @@ inline constexpr Target kTargets[] = {
     {"packets", checkPackets},        {"prefs", checkPrefs},
     {"clients_xml", checkClientsXml}, {"clients_ini", checkClientsIni},
     {"ui_document", checkUiDocument}, {"command_line", checkCommandLine},
-    {"trailer", checkTrailer},
+    {"trailer", checkTrailer},        {"key_file", checkKeyFile},
 };
 
 }  // namespace tw::fuzz

@@ -21,6 +21,6 @@ CC=clang CXX=clang++ cmake -S . -B "$FUZZ_BUILD_DIR" -DCMAKE_BUILD_TYPE=RelWithD
     -DTELLWICK_FUZZ=ON -DTELLWICK_BUILD_TESTS=OFF -DTELLWICK_BUILD_BENCHMARKS=OFF \
     -DTELLWICK_FUZZ_SECONDS="$SECONDS_EACH" >/dev/null
 cmake --build "$FUZZ_BUILD_DIR" -j2 --target fuzz_packets fuzz_prefs fuzz_clients_xml \
-    fuzz_clients_ini fuzz_ui_document fuzz_command_line fuzz_trailer
+    fuzz_clients_ini fuzz_ui_document fuzz_command_line fuzz_trailer fuzz_key_file
 cd "$FUZZ_BUILD_DIR"
 ctest --output-on-failure -j2 -L fuzz

@@ -199,6 +199,15 @@ TEST(Auth, keyFilesAreCheckedAndNeverOverwritten) {
     test::writeFile(dir.path() / "bad.pub", "TELLWICK OPERATOR PUBLIC KEY\nnot base64!\n");
     test::writeFile(dir.path() / "short.pub", "TELLWICK OPERATOR PUBLIC KEY\nAAAA\n");
     test::writeFile(dir.path() / "other.txt", "hello\n");
+    const std::string pubText = test::readFile(dir.path() / "operator.pub");
+    test::writeFile(dir.path() / "more.pub", pubText + "and something else\n");
+    test::writeFile(dir.path() / "huge.pub", pubText + std::string(5000, '\n'));
+    test::writeFile(dir.path() / "crlf.pub", [&] {
+        std::string t = pubText;
+        for (auto at = t.find('\n'); at != std::string::npos; at = t.find('\n', at + 2))
+            t.insert(at, "\r");
+        return t;
+    }());
     // A secret key whose public half is another key's: its signatures would pass nowhere.
     {
         test::TempDir otherDir;
@@ -219,6 +228,9 @@ TEST(Auth, keyFilesAreCheckedAndNeverOverwritten) {
     const std::vector<Case> cases = {
         {"operator.pub", auth::KeyKind::OperatorPublic, ""},
         {"operator.key", auth::KeyKind::OperatorSecret, ""},
+        {"crlf.pub", auth::KeyKind::OperatorPublic, ""},
+        {"more.pub", auth::KeyKind::OperatorPublic, "malformed"},
+        {"huge.pub", auth::KeyKind::OperatorPublic, "malformed"},
         {"office.key", auth::KeyKind::Office, ""},
         {"missing.pub", auth::KeyKind::OperatorPublic, "missing"},
         {"bad.pub", auth::KeyKind::OperatorPublic, "malformed"},
