@@ -105,10 +105,6 @@ std::string writeNew(const fs::path& file, const std::string& text, bool isSecre
     return {};
 }
 
-}  // namespace
-
-namespace {
-
 std::string faultWords(KeyFault fault, KeyKind found, KeyKind expected) {
     switch (fault) {
         case KeyFault::None:
@@ -134,9 +130,15 @@ std::string faultWords(KeyFault fault, KeyKind found, KeyKind expected) {
     return {};
 }
 
-}  // namespace
-
-namespace {
+// What a key file that cannot be used reads as: no key, the fault, and the fault in words.
+KeyResult failed(std::string_view name, KeyFault fault, KeyKind expected,
+                 KeyKind found = KeyKind::Office) {
+    KeyResult r;
+    r.fault = fault;
+    r.found = found;
+    r.error = std::string(name) + ": " + faultWords(fault, found, expected);
+    return r;
+}
 
 // A key file is two short lines; anything much longer is not one.
 constexpr std::size_t kKeyFileLimit = 4096;
@@ -146,13 +148,8 @@ constexpr std::size_t kKeyFileLimit = 4096;
 // public key named as a secret one is called by its name, not by its mode.
 KeyResult parseKey(std::string_view text, KeyKind expected, std::string_view name,
                    bool openToOthers) {
-    KeyResult r;
     const auto fail = [&](KeyFault fault, KeyKind found = KeyKind::Office) {
-        r.key.reset();
-        r.fault = fault;
-        r.found = found;
-        r.error = std::string(name) + ": " + faultWords(fault, found, expected);
-        return r;
+        return failed(name, fault, expected, found);
     };
     if (!ready()) return fail(KeyFault::NoCryptography);
     const auto takeLine = [&text] {
@@ -194,6 +191,7 @@ KeyResult parseKey(std::string_view text, KeyKind expected, std::string_view nam
         sodium_memzero(bytes.data(), bytes.size());
         return fail(KeyFault::Malformed);
     }
+    KeyResult r;
     r.key = Key{expected, std::move(bytes)};
     return r;
 }
@@ -206,12 +204,7 @@ KeyResult parseKeyText(std::string_view text, KeyKind expected, std::string_view
 
 KeyResult readKeyFile(const fs::path& file, KeyKind expected) {
     const std::string name = file.string();
-    const auto fail = [&](KeyFault fault) {
-        KeyResult r;
-        r.fault = fault;
-        r.error = name + ": " + faultWords(fault, KeyKind::Office, expected);
-        return r;
-    };
+    const auto fail = [&](KeyFault fault) { return failed(name, fault, expected); };
     std::error_code ec;
     const auto st = fs::status(file, ec);
     if (ec || !fs::exists(st)) return fail(KeyFault::Missing);

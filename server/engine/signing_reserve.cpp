@@ -19,8 +19,6 @@ SigningReserve::SigningReserve(const auth::Key& operatorSecret,
                      });
 }
 
-SigningReserve::~SigningReserve() { thread_.stopAndJoin(); }
-
 void SigningReserve::passBegins() {
     std::lock_guard lock(mutex_);
     ++passes_;

@@ -18,7 +18,6 @@ public:
     // `wanted` tells how many points to keep (the number of clients); it is called on the
     // reserve's thread.
     SigningReserve(const auth::Key& operatorSecret, std::function<std::size_t()> wanted);
-    ~SigningReserve();
     SigningReserve(const SigningReserve&) = delete;
     SigningReserve& operator=(const SigningReserve&) = delete;
 
@@ -48,7 +47,7 @@ private:
     bool again_ = true;  // top up when no pass runs
     bool quit_ = false;
     bool full_ = false;
-    Worker thread_;
+    Worker thread_;  // last: it stops and ends before anything it uses goes
 };
 
 }  // namespace tw::server::engine
